@@ -1,0 +1,86 @@
+# The firmware package: five SysEx images and eight pictures compiled into one
+# binary-data library. Every image is validated before it is embedded, so an
+# updater can never be built with a corrupt image inside.
+
+add_library (zarvik_firmware_format STATIC firmware/FirmwareImageValidator.cpp)
+target_include_directories (zarvik_firmware_format PUBLIC ${PROJECT_SOURCE_DIR})
+zarvik_strict_warnings (zarvik_firmware_format)
+
+add_executable (zarvik-firmware-gen
+    tools/firmware-gen/Main.cpp
+    tools/firmware-gen/TestFirmwareGenerator.cpp)
+zarvik_strict_warnings (zarvik-firmware-gen)
+
+add_executable (zarvik-firmware-check tools/firmware-check/Main.cpp)
+target_link_libraries (zarvik-firmware-check PRIVATE zarvik_firmware_format)
+zarvik_strict_warnings (zarvik-firmware-check)
+
+# Image base names and the processor byte each one must carry.
+set (ZARVIK_IMAGES RZ41_appap RZ41_appga RZ41_apptr RZ41_assetsap RZ41_assetsga)
+set (ZARVIK_IMAGE_PROCESSORS 10 20 00 10 20)
+
+if (ZARVIK_FIRMWARE_DIR)
+    get_filename_component (zarvik_image_dir "${ZARVIK_FIRMWARE_DIR}" ABSOLUTE)
+    set (zarvik_image_files)
+
+    foreach (name IN LISTS ZARVIK_IMAGES)
+        if (NOT EXISTS "${zarvik_image_dir}/${name}.syx")
+            message (FATAL_ERROR "ZARVIK_FIRMWARE_DIR: ${zarvik_image_dir} holds no ${name}.syx")
+        endif()
+        list (APPEND zarvik_image_files "${zarvik_image_dir}/${name}.syx")
+    endforeach()
+
+    message (STATUS "Embedding the firmware release in ${zarvik_image_dir}")
+else()
+    set (zarvik_image_dir "${CMAKE_BINARY_DIR}/firmware")
+    set (zarvik_image_files)
+
+    foreach (name IN LISTS ZARVIK_IMAGES)
+        list (APPEND zarvik_image_files "${zarvik_image_dir}/${name}.syx")
+
+        # The resource generator wants its inputs to exist when CMake runs; the
+        # build overwrites these with the generated images before embedding them.
+        if (NOT EXISTS "${zarvik_image_dir}/${name}.syx")
+            file (MAKE_DIRECTORY "${zarvik_image_dir}")
+            file (TOUCH "${zarvik_image_dir}/${name}.syx")
+        endif()
+    endforeach()
+
+    add_custom_command (OUTPUT ${zarvik_image_files}
+        COMMAND zarvik-firmware-gen "${zarvik_image_dir}"
+        DEPENDS zarvik-firmware-gen
+        COMMENT "Generating the test firmware images"
+        VERBATIM)
+endif()
+
+set (zarvik_check_args)
+foreach (file processor IN ZIP_LISTS zarvik_image_files ZARVIK_IMAGE_PROCESSORS)
+    list (APPEND zarvik_check_args --processor ${processor} "${file}")
+endforeach()
+
+set (zarvik_images_checked "${CMAKE_BINARY_DIR}/firmware-checked.stamp")
+add_custom_command (OUTPUT "${zarvik_images_checked}"
+    COMMAND zarvik-firmware-check ${zarvik_check_args}
+    COMMAND ${CMAKE_COMMAND} -E touch "${zarvik_images_checked}"
+    DEPENDS zarvik-firmware-check ${zarvik_image_files}
+    COMMENT "Validating the firmware images"
+    VERBATIM)
+
+set (zarvik_picture_dir "${PROJECT_SOURCE_DIR}/resources")
+set (ZARVIK_RESOURCE_FILES
+    "${zarvik_picture_dir}/Zarvik_DriverUpdater_Icon.png"
+    ${zarvik_image_files}
+    "${zarvik_picture_dir}/Zarvik_DriverUpdateUtility_AboutScreen.png"
+    "${zarvik_picture_dir}/Zarvik_DriverUpdateUtility_Background.png"
+    "${zarvik_picture_dir}/Zarvik_DriverUpdateUtility_Button_Hover.png"
+    "${zarvik_picture_dir}/Zarvik_DriverUpdateUtility_Button_Normal.png"
+    "${zarvik_picture_dir}/Zarvik_DriverUpdateUtility_Button_Press.png"
+    "${zarvik_picture_dir}/Zarvik_DriverUpdateUtility_LED_NoHardware.png"
+    "${zarvik_picture_dir}/Zarvik_DriverUpdateUtility_LED_WithHardware.png")
+
+juce_add_binary_data (zarvik_resources SOURCES ${ZARVIK_RESOURCE_FILES})
+
+# The resource generator only watches its list of file names; make it also
+# rerun when an image or picture changes, and only after the images passed.
+add_custom_command (OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/juce_binarydata_zarvik_resources/JuceLibraryCode/BinaryData1.cpp"
+    APPEND DEPENDS "${zarvik_images_checked}" ${ZARVIK_RESOURCE_FILES})

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+/**
+    One firmware image with its target port and the slicing it is sent with.
+
+    The item keeps a private copy of the image bytes; it never looks inside
+    them. Owned by the application; the controller and the senders hold plain
+    pointers to it. The flags are written by the sender and the controller on
+    the message thread.
+*/
+class FirmwareItem final
+{
+public:
+    FirmwareItem (const void* data,
+                  const int& size,
+                  const int& chunkSize,
+                  const int& intervalMs,
+                  juce::String portName,
+                  juce::String displayName);
+
+    juce::String getDisplayName() const { return displayName; }
+    juce::String getPortName() const { return portName; }
+
+    /** Slice `index`: chunkSize bytes, fewer for the last one, none at or past numChunks. */
+    juce::MemoryBlock getChunk (int index) const;
+
+    /** The whole image as stored. */
+    const juce::MemoryBlock& getImageData() const noexcept { return imageData; }
+
+private:
+    juce::MemoryBlock imageData;
+    juce::String displayName;
+    juce::String portName;
+
+public:
+    const int chunkSize;
+    const int intervalMs;
+    const int numChunks;
+    bool complete = false;
+    bool inProgress = false;
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareItem)
+};

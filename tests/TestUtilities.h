@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+#include <juce_events/juce_events.h>
+
+namespace TestUtilities
+{
+    /** Runs the message loop until `condition` holds or `timeoutMs` has passed;
+        returns whether the condition held. */
+    inline bool runUntil (const std::function<bool()>& condition, int timeoutMs = 5000)
+    {
+        const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+        while (! condition())
+        {
+            if (juce::Time::getMillisecondCounter() > deadline)
+                return false;
+
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (2);
+        }
+
+        return true;
+    }
+}
