@@ -1,0 +1,27 @@
+#pragma once
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+/**
+    The identity request that asks a processor for its firmware version, and
+    the reading of the reply. Processor index: 0 control ("Zarvik Control",
+    reply code 0x00), 1 audio ("Zarvik Audio", 0x10), 2 graphics
+    ("Zarvik Graphics", 0x20). Pure functions, callable from any thread.
+*/
+namespace VersionQuery
+{
+    /** F0 7E 7F 06 01 F7, the same for every processor: the port selects it. */
+    juce::MidiMessage createIdentityRequest();
+
+    /** Whether a SysEx body (the bytes between F0 and F7) is a version reply. */
+    bool isVersionReply (juce::Array<juce::uint8> body);
+
+    /** The version text of a reply body, or an empty string if it is no version reply. */
+    juce::String versionFromReply (juce::Array<juce::uint8> body);
+
+    /** The processor index for a reply's processor code (body byte 14), or -1. */
+    int processorForCode (int processorCode);
+
+    /** The port of a processor index, or an empty string for an unknown index. */
+    juce::String portNameForProcessor (int processor);
+}
