@@ -13,3 +13,10 @@ if (ZARVIK_SANITIZER)
     add_compile_options (-fsanitize=${ZARVIK_SANITIZER} -fno-omit-frame-pointer)
     add_link_options (-fsanitize=${ZARVIK_SANITIZER})
 endif()
+
+# Reuse compiled objects across build folders (worktrees, sanitizer builds) when ccache is there.
+find_program (ZARVIK_CCACHE ccache)
+if (ZARVIK_CCACHE)
+    set (CMAKE_C_COMPILER_LAUNCHER "${ZARVIK_CCACHE}")
+    set (CMAKE_CXX_COMPILER_LAUNCHER "${ZARVIK_CCACHE}")
+endif()
