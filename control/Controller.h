@@ -64,7 +64,11 @@ public:
     /** Deletes the senders and returns to searching for the unit. */
     void resetUpdate();
 
+    /** Called by the senders on the message thread. */
     void sysexSenderStatusChanged (FirmwareSysexSender* sender, const juce::String& status) override;
+
+    /** Called on a MIDI input thread: a version reply is copied and handled
+        on the message thread, where currentVersionChanged is reported. */
     void midiMessageReceived (MidiInputPort* source, const juce::MidiMessage& message) override;
 
     /** Set from startUpdate until resetUpdate, also after completion or an abort. */
@@ -81,6 +85,11 @@ private:
     void addSender (FirmwareItem* item);
     void abortUpdate();
     void reportItemState (const juce::String& itemName, int state);
+    void handleVersionReply (const juce::Array<juce::uint8>& body);
+    bool portCarriesTransfer (const juce::String& portName) const;
+    bool allSendersComplete() const;
+    void startNextWaitingSender (const FirmwareSysexSender& finished);
+    void finishUpdate();
 
     juce::OwnedArray<FirmwareItem>* const items;
     MidiManager* const midiManager;
@@ -89,6 +98,10 @@ private:
     int totalChunks = 0;
     int chunksSent = 0;
     juce::CriticalSection lock;
+
+    // Replies are read on the input threads and handled on the message thread;
+    // a reply still queued when the controller is destroyed finds this gone.
+    std::shared_ptr<Controller*> alive = std::make_shared<Controller*> (this);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Controller)
 };

@@ -22,6 +22,10 @@ namespace VersionQuery
     /** The processor index for a reply's processor code (body byte 14), or -1. */
     int processorForCode (int processorCode);
 
+    /** The processor index named by a version reply's processor code, or -1
+        when the body is no version reply or names no processor. */
+    int processorOfReply (const juce::Array<juce::uint8>& body);
+
     /** The port of a processor index, or an empty string for an unknown index. */
     juce::String portNameForProcessor (int processor);
 }
