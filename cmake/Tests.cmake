@@ -17,3 +17,5 @@ gtest_discover_tests (zarvik_tests
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 300)
+
+target_link_libraries (zarvik_tests PRIVATE zarvik_simulator)

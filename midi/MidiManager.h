@@ -60,10 +60,14 @@ private:
         std::unique_ptr<MidiOutputPort> device;
     };
 
+    // Walks of the listener list hold the list's own lock, so removing a
+    // listener waits for a call that is under way on an input thread.
+    using ListenerArray = juce::Array<Listener*, juce::CriticalSection>;
+
     MidiPortSystem& ports;
     std::vector<std::unique_ptr<MidiInputPort>> openInputs;
     std::vector<OutputPort> openOutputs;
-    juce::ListenerList<Listener> listeners;
+    juce::ListenerList<Listener, ListenerArray> listeners;
     juce::CriticalSection lock;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MidiManager)

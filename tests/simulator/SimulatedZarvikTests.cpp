@@ -1,0 +1,221 @@
+#include "tests/MidiTestHelpers.h"
+#include "tests/TestImages.h"
+#include "tests/TestUtilities.h"
+#include "tools/simulator/InProcessZarvik.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace MidiTestHelpers;
+
+namespace
+{
+const Bytes identityRequest { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 };
+
+void feedInPieces (SimulatedZarvik& unit, int processor, const std::vector<uint8_t>& bytes, unsigned seed)
+{
+    std::mt19937 random (seed);
+    std::uniform_int_distribution<size_t> pieceSize (1, 300);
+
+    for (size_t offset = 0; offset < bytes.size();)
+    {
+        const auto size = std::min (pieceSize (random), bytes.size() - offset);
+        unit.receive (processor, bytes.data() + offset, size);
+        offset += size;
+    }
+}
+
+struct RecordingConnection final : public SimulatedZarvik::Connection
+{
+    void sendToHost (int processor, const std::vector<uint8_t>& message) override { sent.push_back ({ processor, message }); }
+    void disconnect (int processor) override { disconnected.push_back (processor); }
+
+    std::vector<std::pair<int, std::vector<uint8_t>>> sent;
+    std::vector<int> disconnected;
+};
+}
+
+TEST (SimulatedZarvik, AnswersTheIdentityRequestOnEachPortWithItsOwnReply)
+{
+    SimulatedZarvik unit;
+    RecordingConnection connection;
+    unit.setConnection (&connection);
+    unit.setVersion (1, { 0, 0, 2, 5 });
+    unit.setProcessorCode (2, 0x30);
+
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+        unit.receive (p, identityRequest.data(), identityRequest.size());
+
+    ASSERT_EQ (connection.sent.size(), 3u);
+
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+    {
+        const auto& [processor, reply] = connection.sent[(size_t) p];
+        EXPECT_EQ (processor, p);
+        ASSERT_EQ (reply.size(), 37u);
+        EXPECT_EQ (reply.front(), 0xf0);
+        EXPECT_EQ (reply.back(), 0xf7);
+
+        const std::vector<uint8_t> fixedPart (reply.begin() + 1, reply.begin() + 9);
+        EXPECT_EQ (fixedPart, (std::vector<uint8_t> { 0x7e, 0x00, 0x06, 0x02, 0x00, 0x01, 0x3f, 0x33 }));
+        EXPECT_TRUE (std::all_of (reply.begin() + 1, reply.end() - 1, [] (uint8_t b)
+                                  { return b < 0x80; }));
+        EXPECT_EQ (unit.getStatistics (p).identityRequests, 1);
+    }
+
+    // Body offsets 10 to 13 hold the version, 14 the processor code.
+    EXPECT_EQ (std::vector<uint8_t> (connection.sent[1].second.begin() + 11, connection.sent[1].second.begin() + 15), (std::vector<uint8_t> { 0, 0, 2, 5 }));
+    EXPECT_EQ (connection.sent[0].second[15], 0x00);
+    EXPECT_EQ (connection.sent[1].second[15], 0x10);
+    EXPECT_EQ (connection.sent[2].second[15], 0x30);
+    EXPECT_EQ (unit.getImageCount (0), 0) << "a device inquiry is not an image";
+}
+
+TEST (SimulatedZarvik, ReassemblesAnImageFromBuffersCutAnywhere)
+{
+    SimulatedZarvik unit;
+    const auto image = TestImages::make (0x20, 5000);
+
+    feedInPieces (unit, 2, image, 7);
+    feedInPieces (unit, 2, image, 8);
+
+    const auto images = unit.getImages (2);
+    ASSERT_EQ (images.size(), 2u);
+
+    for (auto& received : images)
+    {
+        EXPECT_TRUE (received.complete);
+        EXPECT_TRUE (received.valid) << received.problem;
+        EXPECT_EQ (received.bytes, image);
+    }
+
+    const auto statistics = unit.getStatistics (2);
+    EXPECT_EQ (statistics.bytesReceived, 2 * image.size());
+    EXPECT_EQ (statistics.maxTransfersAtOnce, 1);
+    EXPECT_EQ (statistics.strayBytes, 0u);
+    EXPECT_EQ (unit.getBufferArrivalTimes (2).size(), statistics.buffersReceived);
+    EXPECT_EQ (unit.getImageCount (1), 0);
+}
+
+TEST (SimulatedZarvik, FlagsImagesThatAreDamagedOrForAnotherProcessor)
+{
+    SimulatedZarvik unit;
+    auto damaged = TestImages::make (0x10, 600);
+    damaged[200] = damaged[200] == '0' ? '1' : '0'; // breaks a checksum or the syntax
+    const auto forGraphics = TestImages::make (0x20, 600);
+    auto eightBit = TestImages::make (0x10, 600);
+    eightBit[300] = 0x81;
+
+    unit.receive (1, damaged.data(), damaged.size());
+    unit.receive (1, forGraphics.data(), forGraphics.size());
+    unit.receive (1, eightBit.data(), eightBit.size());
+
+    const auto images = unit.getImages (1);
+    ASSERT_EQ (images.size(), 3u);
+
+    for (auto& received : images)
+    {
+        EXPECT_TRUE (received.complete);
+        EXPECT_FALSE (received.valid);
+        EXPECT_FALSE (received.problem.empty());
+    }
+}
+
+TEST (SimulatedZarvik, TwoTransfersInterleavedOnOnePortCountAsCorruption)
+{
+    SimulatedZarvik unit;
+    const auto a = TestImages::make (0x10, 1000);
+    const auto b = TestImages::make (0x10, 1000);
+
+    // Buffers of two senders alternating on the port, as two timers would send them.
+    for (size_t offset = 0; offset < a.size(); offset += 256)
+    {
+        const auto size = std::min<size_t> (256, a.size() - offset);
+        unit.receive (1, a.data() + offset, size);
+        unit.receive (1, b.data() + offset, size);
+    }
+
+    const auto statistics = unit.getStatistics (1);
+    EXPECT_EQ (statistics.maxTransfersAtOnce, 2);
+    EXPECT_EQ (statistics.interleavedStarts, 1);
+    EXPECT_GT (statistics.strayBytes, 0u);
+    EXPECT_FALSE (unit.isReceivingImage (1));
+
+    for (auto& received : unit.getImages (1))
+        EXPECT_FALSE (received.valid);
+}
+
+TEST (SimulatedZarvik, DisconnectsAfterTheGivenNumberOfBytesAndKeepsTheImageIncomplete)
+{
+    SimulatedZarvik unit;
+    RecordingConnection connection;
+    unit.setConnection (&connection);
+    const auto image = TestImages::make (0x00, 2000);
+
+    unit.disconnectAfterBytes (0, 700);
+
+    for (size_t offset = 0; offset < 1024; offset += 256)
+        unit.receive (0, image.data() + offset, 256);
+
+    EXPECT_EQ (connection.disconnected, std::vector<int> { 0 });
+    EXPECT_FALSE (unit.isReceivingImage (0));
+
+    const auto images = unit.getImages (0);
+    ASSERT_EQ (images.size(), 1u);
+    EXPECT_FALSE (images[0].complete);
+    EXPECT_FALSE (images[0].valid);
+    EXPECT_EQ (images[0].bytes, std::vector<uint8_t> (image.begin(), image.begin() + 700));
+}
+
+//==============================================================================
+TEST (InProcessZarvik, ShowsThreePortsThatAnswerTheHostsIdentityRequests)
+{
+    InProcessMidiPorts ports;
+    InProcessZarvik zarvik (ports);
+    zarvik.getUnit().setVersion (0, { 0, 0, 3, 6 });
+    RecordingListener listener;
+
+    MidiManager manager (ports);
+    manager.addListener (&listener);
+
+    for (auto name : { "Zarvik Control", "Zarvik Audio", "Zarvik Graphics" })
+    {
+        EXPECT_TRUE (manager.isOutputPortAvailable (name));
+        EXPECT_TRUE (manager.isInputPortAvailable (name));
+        manager.openOutputPort (name);
+        manager.openInputPort (name);
+        EXPECT_EQ (manager.sendMessageToPort (name, messageOf (identityRequest)), 1);
+    }
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return listener.count() == 3; }));
+
+    for (auto& call : listener.get())
+    {
+        const auto processor = SimulatedZarvik::findProcessor (call.port.toStdString());
+        ASSERT_GE (processor, 0);
+        EXPECT_EQ (call.bytes, zarvik.getUnit().getIdentityReply (processor));
+    }
+
+    manager.removeListener (&listener);
+}
+
+TEST (InProcessZarvik, UnpluggedPortsVanishAndComeBackWithTheirSettings)
+{
+    InProcessMidiPorts ports;
+    InProcessZarvik zarvik (ports, false);
+    MidiManager manager (ports);
+
+    EXPECT_FALSE (manager.isOutputPortAvailable ("Zarvik Audio"));
+    zarvik.setOpenBehaviour (1, InProcessZarvik::OpenBehaviour::opens, InProcessZarvik::OpenBehaviour::returnsNull);
+    zarvik.plugIn();
+    EXPECT_TRUE (manager.isOutputPortAvailable ("Zarvik Audio"));
+
+    zarvik.unplug (1);
+    EXPECT_FALSE (manager.isOutputPortAvailable ("Zarvik Audio"));
+    EXPECT_TRUE (manager.isOutputPortAvailable ("Zarvik Graphics"));
+
+    zarvik.plugIn (1);
+    manager.openOutputPort ("Zarvik Audio");
+    EXPECT_EQ (manager.sendMessageToPort ("Zarvik Audio", messageOf (identityRequest)), 0) << "the port still refuses to open";
+}

@@ -1,0 +1,360 @@
+#include "SimulatedZarvik.h"
+
+#include "firmware/FirmwareImageValidator.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace
+{
+constexpr uint8_t sysexStart = 0xf0;
+constexpr uint8_t sysexEnd = 0xf7;
+
+const std::array<const char*, SimulatedZarvik::numProcessors> portNames { "Zarvik Control", "Zarvik Audio", "Zarvik Graphics" };
+const std::array<uint8_t, SimulatedZarvik::numProcessors> processorBytes { 0x00, 0x10, 0x20 };
+
+const std::vector<uint8_t> identityRequest { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 };
+
+// Universal SysEx (non-real-time 7E, real-time 7F) carries device
+// inquiries, never firmware.
+bool isUniversal (const std::vector<uint8_t>& message)
+{
+    return message.size() > 1 && (message[1] == 0x7e || message[1] == 0x7f);
+}
+}
+
+std::string SimulatedZarvik::getPortName (int processor)
+{
+    if (processor < 0 || processor >= numProcessors)
+        return {};
+
+    return portNames[(size_t) processor];
+}
+
+int SimulatedZarvik::findProcessor (const std::string& portName)
+{
+    for (int i = 0; i < numProcessors; ++i)
+        if (portName == portNames[(size_t) i])
+            return i;
+
+    return -1;
+}
+
+uint8_t SimulatedZarvik::getImageProcessorByte (int processor)
+{
+    return processorBytes.at ((size_t) processor);
+}
+
+SimulatedZarvik::SimulatedZarvik()
+{
+    // The versions that the unit leaves the factory with, older than the updater's.
+    const std::array<std::array<uint8_t, 4>, numProcessors> versions { { { 0, 0, 3, 1 }, { 0, 0, 2, 1 }, { 0, 0, 2, 1 } } };
+
+    for (size_t i = 0; i < ports.size(); ++i)
+    {
+        ports[i].version = versions[i];
+        ports[i].processorCode = processorBytes[i];
+    }
+}
+
+SimulatedZarvik::~SimulatedZarvik() = default;
+
+SimulatedZarvik::Port& SimulatedZarvik::portFor (int processor)
+{
+    if (processor < 0 || processor >= numProcessors)
+        throw std::out_of_range ("no processor " + std::to_string (processor));
+
+    return ports[(size_t) processor];
+}
+
+const SimulatedZarvik::Port& SimulatedZarvik::portFor (int processor) const
+{
+    return const_cast<SimulatedZarvik*> (this)->portFor (processor);
+}
+
+//==============================================================================
+void SimulatedZarvik::setConnection (Connection* newConnection)
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    connection = newConnection;
+}
+
+void SimulatedZarvik::setVersion (int processor, std::array<uint8_t, 4> version)
+{
+    for (auto& field : version)
+        field &= 0x7f;
+
+    const std::lock_guard<std::mutex> l (mutex);
+    portFor (processor).version = version;
+}
+
+void SimulatedZarvik::setProcessorCode (int processor, uint8_t code)
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    portFor (processor).processorCode = code & 0x7f;
+}
+
+void SimulatedZarvik::disconnectAfterBytes (int processor, uint64_t bytes)
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    portFor (processor).disconnectAfter = bytes;
+}
+
+std::vector<uint8_t> SimulatedZarvik::getIdentityReply (int processor) const
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    return makeIdentityReply (portFor (processor));
+}
+
+std::vector<uint8_t> SimulatedZarvik::makeIdentityReply (const Port& port) const
+{
+    std::vector<uint8_t> reply {
+        0xf0,
+        0x7e,
+        0x00, // device ID
+        0x06,
+        0x02, // general information, identity reply
+        0x00,
+        0x01,
+        0x3f, // manufacturer
+        0x33,
+        0x00, // family
+        0x01 // model
+    };
+
+    reply.insert (reply.end(), port.version.begin(), port.version.end());
+    reply.push_back (port.processorCode);
+
+    // Twenty bytes of unit details: a serial number in ASCII, then padding.
+    const std::string serial = "RZ41-SIM-0001";
+    reply.insert (reply.end(), serial.begin(), serial.end());
+    reply.resize (reply.size() + 20 - serial.size(), 0x00);
+
+    reply.push_back (0xf7);
+    return reply;
+}
+
+//==============================================================================
+void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size)
+{
+    std::vector<std::vector<uint8_t>> replies;
+    Connection* target = nullptr;
+    bool disconnecting = false;
+
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        auto& port = portFor (processor);
+        const auto elapsed = std::chrono::duration<double> (std::chrono::steady_clock::now() - created);
+
+        port.arrivalTimes.push_back (elapsed.count());
+        ++port.statistics.buffersReceived;
+
+        if (port.disconnectAfter > 0 && size >= port.disconnectAfter)
+        {
+            size = (size_t) port.disconnectAfter;
+            port.disconnectAfter = 0;
+            disconnecting = true;
+        }
+        else if (port.disconnectAfter > 0)
+        {
+            port.disconnectAfter -= size;
+        }
+
+        port.statistics.bytesReceived += size;
+        parse (processor, port, data, size, replies);
+
+        if (disconnecting)
+            abandonAll (port);
+
+        target = connection;
+    }
+
+    if (target == nullptr)
+        return;
+
+    for (auto& reply : replies)
+        target->sendToHost (processor, reply);
+
+    if (disconnecting)
+        target->disconnect (processor);
+}
+
+void SimulatedZarvik::parse (int processor, Port& port, const uint8_t* data, size_t size, std::vector<std::vector<uint8_t>>& replies)
+{
+    const auto* end = data + size;
+
+    while (data < end)
+    {
+        switch (port.state)
+        {
+            case ParserState::idle:
+            {
+                const auto* start = std::find (data, end, sysexStart);
+                port.statistics.strayBytes += (uint64_t) (start - data);
+
+                // An F7 out of place is what is left of a message that another one interrupted.
+                for (const auto* b = data; b < start; ++b)
+                    if (*b == sysexEnd && port.openTransfers > 0)
+                        --port.openTransfers;
+
+                data = start;
+
+                if (data < end)
+                {
+                    beginMessage (port);
+                    ++data;
+                }
+
+                break;
+            }
+
+            case ParserState::inSysex:
+            {
+                // Data bytes go in as they are; the validator judges them once the message is whole.
+                const auto* next = std::find_if (data, end, [] (uint8_t b)
+                                                 { return b == sysexStart || b == sysexEnd; });
+                port.current.insert (port.current.end(), data, next);
+                data = next;
+
+                if (data == end)
+                    break;
+
+                if (*data == sysexStart)
+                {
+                    ++port.statistics.interleavedStarts;
+                    abandon (port, "a new F0 arrived before this message's F7 (two transfers interleaved)");
+                    beginMessage (port);
+                    port.currentInterleaved = true;
+                }
+                else
+                {
+                    port.current.push_back (sysexEnd);
+                    finishMessage (processor, port, replies);
+                }
+
+                ++data;
+                break;
+            }
+        }
+    }
+}
+
+void SimulatedZarvik::beginMessage (Port& port)
+{
+    port.state = ParserState::inSysex;
+    port.current.assign (1, sysexStart);
+    port.currentInterleaved = false;
+    port.statistics.maxTransfersAtOnce = std::max (port.statistics.maxTransfersAtOnce, ++port.openTransfers);
+}
+
+void SimulatedZarvik::finishMessage (int processor, Port& port, std::vector<std::vector<uint8_t>>& replies)
+{
+    port.state = ParserState::idle;
+    port.openTransfers = std::max (0, port.openTransfers - 1);
+
+    if (isUniversal (port.current))
+    {
+        if (port.current == identityRequest)
+        {
+            ++port.statistics.identityRequests;
+            replies.push_back (makeIdentityReply (port));
+        }
+
+        port.current.clear();
+        return;
+    }
+
+    ReceivedImage image;
+    image.complete = true;
+
+    if (port.currentInterleaved)
+    {
+        image.problem = "interleaved with another transfer";
+    }
+    else
+    {
+        const auto result = FirmwareImageValidator::validate (port.current.data(), port.current.size(), processorBytes[(size_t) processor]);
+        image.valid = result.ok;
+
+        if (! result.ok)
+            image.problem = "at offset " + std::to_string (result.offset) + ": " + result.problem;
+    }
+
+    image.bytes = std::move (port.current);
+    port.current.clear();
+    port.images.push_back (std::move (image));
+}
+
+void SimulatedZarvik::abandon (Port& port, const std::string& problem)
+{
+    if (port.state != ParserState::inSysex)
+        return;
+
+    ReceivedImage image;
+    image.bytes = std::move (port.current);
+    image.problem = problem;
+    port.images.push_back (std::move (image));
+
+    port.current.clear();
+    port.currentInterleaved = false;
+    port.state = ParserState::idle;
+}
+
+void SimulatedZarvik::abandonTransfer (int processor)
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    abandonAll (portFor (processor));
+}
+
+void SimulatedZarvik::abandonAll (Port& port)
+{
+    abandon (port, "the port disconnected before F7");
+    port.openTransfers = 0;
+}
+
+//==============================================================================
+std::vector<SimulatedZarvik::ReceivedImage> SimulatedZarvik::getImages (int processor) const
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    return portFor (processor).images;
+}
+
+int SimulatedZarvik::getImageCount (int processor) const
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    return (int) portFor (processor).images.size();
+}
+
+bool SimulatedZarvik::isReceivingImage (int processor) const
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    return portFor (processor).state == ParserState::inSysex;
+}
+
+SimulatedZarvik::PortStatistics SimulatedZarvik::getStatistics (int processor) const
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    return portFor (processor).statistics;
+}
+
+std::vector<double> SimulatedZarvik::getBufferArrivalTimes (int processor) const
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    return portFor (processor).arrivalTimes;
+}
+
+void SimulatedZarvik::clearReceived()
+{
+    const std::lock_guard<std::mutex> l (mutex);
+
+    for (auto& port : ports)
+    {
+        port.state = ParserState::idle;
+        port.current.clear();
+        port.currentInterleaved = false;
+        port.openTransfers = 0;
+        port.images.clear();
+        port.statistics = {};
+        port.arrivalTimes.clear();
+    }
+}

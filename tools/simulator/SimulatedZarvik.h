@@ -1,0 +1,153 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+/**
+    A simulated Brelmar Zarvik: three processors, each behind a MIDI port of
+    its own (0 "Zarvik Control", 1 "Zarvik Audio", 2 "Zarvik Graphics").
+
+    Each processor answers the identity request F0 7E 7F 06 01 F7 with its
+    identity reply, and takes in firmware images: it reassembles the SysEx
+    stream that arrives on its port across buffers, checks every finished image
+    (framing, 7-bit bytes, processor byte, HEX records and checksums) and keeps
+    it byte for byte. It records what a test or a benchmark wants to know about
+    the stream: byte and buffer counts, buffer arrival times, transfers that
+    overlapped on one port, and anything else that corrupts an image.
+
+    The unit knows nothing of any port system: whatever connects it to a host
+    hands it the bytes each port receives and carries its replies back through
+    a Connection. Every member is safe to call from any thread; bytes usually
+    arrive on the host's sending thread while queries come from a test thread.
+*/
+class SimulatedZarvik final
+{
+public:
+    static constexpr int numProcessors = 3;
+
+    /** "Zarvik Control", "Zarvik Audio" or "Zarvik Graphics"; empty for another index. */
+    static std::string getPortName (int processor);
+
+    /** The processor behind a port name (whole, case-sensitive), or -1. */
+    static int findProcessor (const std::string& portName);
+
+    /** The processor byte that images for this processor carry in their header. */
+    static uint8_t getImageProcessorByte (int processor);
+
+    /** What the unit needs from whatever connects it to a host. Called on the
+        thread that delivered the bytes, without the unit's lock held. */
+    class Connection
+    {
+    public:
+        virtual ~Connection() = default;
+
+        /** Sends one complete message to the host's input of that processor's port. */
+        virtual void sendToHost (int processor, const std::vector<uint8_t>& message) = 0;
+
+        /** The processor's port drops off the bus, as when its cable is pulled. */
+        virtual void disconnect (int processor) = 0;
+    };
+
+    /** One SysEx message other than a device inquiry, as it arrived. */
+    struct ReceivedImage
+    {
+        std::vector<uint8_t> bytes; /**< From F0 up to F7, or up to where it stopped. */
+        bool complete = false; /**< Ended with its own F7. */
+        bool valid = false; /**< Complete, well formed and not mixed with other data. */
+        std::string problem; /**< Why it is not valid; empty when it is. */
+    };
+
+    struct PortStatistics
+    {
+        uint64_t bytesReceived = 0;
+        uint64_t buffersReceived = 0;
+        int identityRequests = 0;
+        int maxTransfersAtOnce = 0; /**< Most SysEx messages open at the same time on the port. */
+        int interleavedStarts = 0; /**< F0 arriving inside an open SysEx message. */
+        uint64_t strayBytes = 0; /**< Bytes outside any SysEx message. */
+    };
+
+    SimulatedZarvik();
+    ~SimulatedZarvik();
+
+    /** Not owned; must outlive its use here. Null drops replies and disconnects. */
+    void setConnection (Connection* connection);
+
+    /** The four version fields that a processor reports, each 0 to 127. */
+    void setVersion (int processor, std::array<uint8_t, 4> version);
+
+    /** The processor code of the identity reply (0x00, 0x10 and 0x20 by default). */
+    void setProcessorCode (int processor, uint8_t code);
+
+    /** The processor's port disconnects once this many further bytes have
+        arrived; the bytes past that point of the buffer are lost. 0 clears it. */
+    void disconnectAfterBytes (int processor, uint64_t bytes);
+
+    /** The 37-byte identity reply that the processor sends. */
+    std::vector<uint8_t> getIdentityReply (int processor) const;
+
+    /** One buffer of bytes that the host sent to the processor's port. */
+    void receive (int processor, const uint8_t* data, size_t size);
+
+    /** The port is gone: a SysEx message in progress stays incomplete. */
+    void abandonTransfer (int processor);
+
+    /** The images received on the port so far, oldest first. */
+    std::vector<ReceivedImage> getImages (int processor) const;
+    int getImageCount (int processor) const;
+
+    /** Whether a SysEx message has begun on the port and not ended. */
+    bool isReceivingImage (int processor) const;
+
+    PortStatistics getStatistics (int processor) const;
+
+    /** When each buffer arrived, in seconds since the unit was created. */
+    std::vector<double> getBufferArrivalTimes (int processor) const;
+
+    /** Forgets everything received and every statistic; settings stay. */
+    void clearReceived();
+
+private:
+    enum class ParserState
+    {
+        idle, // between messages: only F0 is expected
+        inSysex // inside a SysEx message: 7-bit data until F7
+    };
+
+    struct Port
+    {
+        ParserState state = ParserState::idle;
+        std::vector<uint8_t> current;
+        bool currentInterleaved = false;
+        int openTransfers = 0;
+
+        std::vector<ReceivedImage> images;
+        PortStatistics statistics;
+        std::vector<double> arrivalTimes;
+
+        std::array<uint8_t, 4> version {};
+        uint8_t processorCode = 0;
+        uint64_t disconnectAfter = 0;
+    };
+
+    void parse (int processor, Port& port, const uint8_t* data, size_t size, std::vector<std::vector<uint8_t>>& replies);
+    void beginMessage (Port& port);
+    void finishMessage (int processor, Port& port, std::vector<std::vector<uint8_t>>& replies);
+    void abandon (Port& port, const std::string& problem);
+    void abandonAll (Port& port);
+    std::vector<uint8_t> makeIdentityReply (const Port& port) const;
+    Port& portFor (int processor);
+    const Port& portFor (int processor) const;
+
+    mutable std::mutex mutex;
+    std::array<Port, numProcessors> ports;
+    Connection* connection = nullptr;
+    const std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
+
+    SimulatedZarvik (const SimulatedZarvik&) = delete;
+    SimulatedZarvik& operator= (const SimulatedZarvik&) = delete;
+};
