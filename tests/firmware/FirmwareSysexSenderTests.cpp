@@ -1,0 +1,308 @@
+#include "firmware/FirmwareSysexSender.h"
+#include "tests/TestImages.h"
+#include "tests/TestUtilities.h"
+#include "tools/simulator/InProcessZarvik.h"
+
+#include <BinaryData.h>
+#include <gtest/gtest.h>
+
+namespace
+{
+using Statuses = std::vector<juce::String>;
+
+constexpr int audio = 1;
+
+Statuses chunks (int count)
+{
+    return Statuses ((size_t) count, "Chunk");
+}
+
+Statuses operator+ (Statuses a, const Statuses& b)
+{
+    a.insert (a.end(), b.begin(), b.end());
+    return a;
+}
+
+/** Records every report in order, and runs an action after a chosen one. */
+struct StatusLog final : public FirmwareSysexSender::Listener
+{
+    void sysexSenderStatusChanged (FirmwareSysexSender* sender, const juce::String& status) override
+    {
+        EXPECT_TRUE (juce::MessageManager::getInstance()->isThisTheMessageThread());
+        statuses.push_back (status);
+        lastSender = sender;
+
+        if (onReport != nullptr)
+            onReport (status, statuses.size());
+    }
+
+    bool finished() const
+    {
+        return ! statuses.empty() && (statuses.back() == "Complete" || statuses.back() == "Error");
+    }
+
+    Statuses statuses;
+    FirmwareSysexSender* lastSender = nullptr;
+    std::function<void (const juce::String&, size_t)> onReport;
+};
+
+class FirmwareSysexSenderTest : public ::testing::Test
+{
+protected:
+    void makeItem (const std::vector<uint8_t>& image, const juce::String& port = "Zarvik Audio")
+    {
+        item = std::make_unique<FirmwareItem> (image.data(), (int) image.size(), 256, 3, port, "Audio Application Firmware");
+        sender = std::make_unique<FirmwareSysexSender> (item.get(), &manager);
+        sender->addListener (&log);
+    }
+
+    void runToTheEnd()
+    {
+        sender->startSending();
+        ASSERT_TRUE (TestUtilities::runUntil ([this]
+                                              { return log.finished(); },
+                                              20000));
+        EXPECT_FALSE (sender->isTimerRunning());
+    }
+
+    SimulatedZarvik& unit() { return zarvik.getUnit(); }
+
+    InProcessMidiPorts ports;
+    InProcessZarvik zarvik { ports };
+    MidiManager manager { ports };
+    std::unique_ptr<FirmwareItem> item;
+    std::unique_ptr<FirmwareSysexSender> sender;
+    StatusLog log;
+};
+}
+
+//==============================================================================
+TEST_F (FirmwareSysexSenderTest, AnImageOfNSlicesGivesStartedNChunksAndCompleteAndArrivesWhole)
+{
+    const auto image = TestImages::make (0x10, 10 * 256 + 40);
+    makeItem (image);
+    ASSERT_EQ (item->numChunks, 11);
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses, Statuses { "Started" } + chunks (11) + Statuses { "Complete" });
+    EXPECT_EQ (log.lastSender, sender.get());
+    EXPECT_TRUE (item->complete);
+    EXPECT_FALSE (item->inProgress);
+
+    const auto images = unit().getImages (audio);
+    ASSERT_EQ (images.size(), 1u);
+    EXPECT_TRUE (images[0].valid) << images[0].problem;
+    EXPECT_EQ (images[0].bytes, image);
+    EXPECT_EQ (unit().getStatistics (audio).buffersReceived, 11u) << "one buffer per slice";
+}
+
+TEST_F (FirmwareSysexSenderTest, TheEmbeddedControlFirmwareArrivesByteForByte)
+{
+    const auto* data = reinterpret_cast<const uint8_t*> (BinaryData::RZ41_apptr_syx);
+    const std::vector<uint8_t> image (data, data + BinaryData::RZ41_apptr_syxSize);
+    makeItem (image, "Zarvik Control");
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses.size(), (size_t) item->numChunks + 2);
+    EXPECT_EQ (log.statuses.back(), "Complete");
+
+    const auto images = unit().getImages (0);
+    ASSERT_EQ (images.size(), 1u);
+    EXPECT_TRUE (images[0].valid) << images[0].problem;
+    EXPECT_EQ (images[0].bytes, image);
+    EXPECT_EQ (unit().getStatistics (0).maxTransfersAtOnce, 1);
+}
+
+TEST_F (FirmwareSysexSenderTest, ALastSliceOfOneToThreeBytesGoesOutVerbatim)
+{
+    for (size_t tail = 1; tail <= 3; ++tail)
+    {
+        const auto image = TestImages::make (0x10, 4 * 256 + tail);
+        makeItem (image);
+        log.statuses.clear();
+
+        runToTheEnd();
+
+        EXPECT_EQ (log.statuses.back(), "Complete");
+        const auto images = unit().getImages (audio);
+        ASSERT_EQ (images.size(), tail);
+        EXPECT_TRUE (images.back().valid) << images.back().problem;
+        EXPECT_EQ (images.back().bytes, image);
+    }
+}
+
+TEST_F (FirmwareSysexSenderTest, AnItemWithoutSlicesStartsAndCompletesWithoutSending)
+{
+    item = std::make_unique<FirmwareItem> (nullptr, 0, 256, 3, "Zarvik Audio", "Audio Assets");
+    sender = std::make_unique<FirmwareSysexSender> (item.get(), &manager);
+    sender->addListener (&log);
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses, (Statuses { "Started", "Complete" }));
+    EXPECT_TRUE (item->complete);
+    EXPECT_EQ (unit().getStatistics (audio).bytesReceived, 0u);
+}
+
+TEST_F (FirmwareSysexSenderTest, StartingClosesThePortsInputAndOpensItsOutputOnce)
+{
+    manager.openInputPort ("Zarvik Audio");
+    manager.openOutputPort ("Zarvik Audio");
+    const auto device = zarvik.getDevice (audio);
+    ASSERT_EQ (device->getOpenInputCount(), 1);
+
+    makeItem (TestImages::make (0x10, 600));
+    runToTheEnd();
+
+    EXPECT_EQ (device->getOpenInputCount(), 0);
+    EXPECT_EQ (device->getOutputOpenCount(), 1);
+    EXPECT_EQ (log.statuses.back(), "Complete");
+}
+
+//==============================================================================
+TEST_F (FirmwareSysexSenderTest, UnpluggingMidTransferGivesErrorAtTheNextTickAndLeavesTheImageIncomplete)
+{
+    const auto image = TestImages::make (0x10, 20 * 256);
+    makeItem (image);
+    log.onReport = [this] (const juce::String&, size_t count)
+    {
+        if (count == 6) // Started and five chunks
+            zarvik.unplug (audio);
+    };
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses, Statuses { "Started" } + chunks (5) + Statuses { "Error" });
+    EXPECT_TRUE (item->inProgress) << "the owner clears it when it aborts";
+    EXPECT_FALSE (item->complete);
+
+    const auto images = unit().getImages (audio);
+    ASSERT_EQ (images.size(), 1u);
+    EXPECT_FALSE (images[0].complete);
+    EXPECT_EQ (images[0].bytes, std::vector<uint8_t> (image.begin(), image.begin() + 5 * 256));
+}
+
+TEST_F (FirmwareSysexSenderTest, APortGoneAfterTheLastSliceGivesErrorNotComplete)
+{
+    makeItem (TestImages::make (0x10, 3 * 256));
+    log.onReport = [this] (const juce::String&, size_t count)
+    {
+        if (count == 4)
+            zarvik.unplug (audio);
+    };
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses, Statuses { "Started" } + chunks (3) + Statuses { "Error" });
+    EXPECT_FALSE (item->complete);
+}
+
+TEST_F (FirmwareSysexSenderTest, ASliceThatReachesNoDeviceEndsTheTransferWithError)
+{
+    // The port is listed but its output cannot be opened.
+    zarvik.setOpenBehaviour (audio, InProcessZarvik::OpenBehaviour::opens, InProcessZarvik::OpenBehaviour::returnsNull);
+    makeItem (TestImages::make (0x10, 4 * 256));
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses, (Statuses { "Started", "Error" }));
+    EXPECT_FALSE (item->complete);
+    EXPECT_TRUE (item->inProgress);
+    EXPECT_EQ (unit().getStatistics (audio).bytesReceived, 0u);
+}
+
+TEST_F (FirmwareSysexSenderTest, APortClosedUnderARunningTransferEndsItWithError)
+{
+    makeItem (TestImages::make (0x10, 10 * 256));
+    log.onReport = [this] (const juce::String&, size_t count)
+    {
+        if (count == 3)
+            manager.closeOutputPort ("Zarvik Audio");
+    };
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses, Statuses { "Started" } + chunks (2) + Statuses { "Error" });
+}
+
+TEST_F (FirmwareSysexSenderTest, APortThatDropsOutInsideASliceEndsTheTransferAtThatTick)
+{
+    unit().disconnectAfterBytes (audio, 600);
+    makeItem (TestImages::make (0x10, 10 * 256));
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses, Statuses { "Started" } + chunks (2) + Statuses { "Error" });
+    EXPECT_EQ (unit().getStatistics (audio).bytesReceived, 600u);
+}
+
+TEST_F (FirmwareSysexSenderTest, StartingAgainRestartsFromTheFirstSlice)
+{
+    const auto image = TestImages::make (0x10, 8 * 256);
+    makeItem (image);
+    log.onReport = [this] (const juce::String&, size_t count)
+    {
+        if (count == 4)
+            zarvik.unplug (audio);
+    };
+
+    runToTheEnd();
+    ASSERT_EQ (log.statuses.back(), "Error");
+
+    zarvik.plugIn (audio);
+    manager.closeOutputPort ("Zarvik Audio");
+    log.onReport = nullptr;
+    log.statuses.clear();
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses, Statuses { "Started" } + chunks (8) + Statuses { "Complete" });
+    const auto images = unit().getImages (audio);
+    ASSERT_EQ (images.size(), 2u);
+    EXPECT_FALSE (images[0].complete);
+    EXPECT_TRUE (images[1].valid) << images[1].problem;
+    EXPECT_EQ (images[1].bytes, image);
+}
+
+//==============================================================================
+TEST_F (FirmwareSysexSenderTest, AListenerThatStopsTheTimerOnStartedIsOverridden)
+{
+    makeItem (TestImages::make (0x10, 3 * 256));
+    log.onReport = [this] (const juce::String& status, size_t)
+    {
+        if (status == "Started")
+            sender->stopTimer();
+    };
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses.back(), "Complete");
+}
+
+TEST_F (FirmwareSysexSenderTest, AListenerAddedTwiceHearsEachReportOnce)
+{
+    makeItem (TestImages::make (0x10, 2 * 256));
+    sender->addListener (&log);
+    sender->addListener (nullptr);
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses, Statuses { "Started" } + chunks (2) + Statuses { "Complete" });
+}
+
+TEST (FirmwareSysexSender, WithoutAnItemItHasNoNameAndFailsToStart)
+{
+    InProcessMidiPorts ports;
+    MidiManager manager (ports);
+    FirmwareSysexSender sender (nullptr, &manager);
+    StatusLog log;
+    sender.addListener (&log);
+
+    EXPECT_EQ (sender.getItemName(), juce::String());
+
+    sender.startSending();
+    EXPECT_EQ (log.statuses, Statuses { "Error" });
+    EXPECT_FALSE (sender.isTimerRunning());
+}
