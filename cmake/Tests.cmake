@@ -19,3 +19,7 @@ gtest_discover_tests (zarvik_tests
     PROPERTIES TIMEOUT 300)
 
 target_link_libraries (zarvik_tests PRIVATE zarvik_simulator)
+
+# The picture tests run the artwork tool and compare what it paints with resources/.
+add_dependencies (zarvik_tests zarvik-artwork)
+target_compile_definitions (zarvik_tests PRIVATE ZARVIK_ARTWORK_TOOL="$<TARGET_FILE:zarvik-artwork>")

@@ -5,3 +5,13 @@ add_library (zarvik_simulator STATIC
 target_include_directories (zarvik_simulator PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries (zarvik_simulator PUBLIC zarvik_core)
 zarvik_strict_warnings (zarvik_simulator)
+
+# The artwork tool paints the eight pictures of resources/. The normal build does
+# not run it: its output is committed. After changing the artwork, run
+#   build/zarvik-artwork resources
+add_executable (zarvik-artwork
+    tools/artwork/Main.cpp
+    tools/artwork/ArtworkPainter.cpp
+    tools/artwork/ControllerDrawing.cpp)
+target_link_libraries (zarvik-artwork PRIVATE zarvik_juce)
+zarvik_strict_warnings (zarvik-artwork)

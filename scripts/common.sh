@@ -10,8 +10,9 @@ ZARVIK_BUILD="${ZARVIK_BUILD:-$ZARVIK_ROOT/build}"
 ZARVIK_RUN_PACKAGES=(cmake ninja-build g++ pkg-config juce-modules-source libasound2-dev zlib1g-dev)
 
 # Further packages for the tests: GoogleTest, a virtual display with input
-# events and screenshots, and what the virtual machine with a real ALSA kernel needs.
-ZARVIK_TEST_PACKAGES=(googletest libgtest-dev xvfb xauth xdotool imagemagick alsa-utils
+# events and screenshots, the typeface the pictures are painted with, and what
+# the virtual machine with a real ALSA kernel needs.
+ZARVIK_TEST_PACKAGES=(googletest libgtest-dev xvfb xauth xdotool imagemagick alsa-utils fonts-dejavu-core
                       qemu-system-x86 linux-image-amd64 busybox-static)
 
 zarvik_install_missing() {
