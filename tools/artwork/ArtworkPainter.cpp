@@ -52,16 +52,17 @@ namespace
                 continue;
             }
 
-            const auto split = xHeightTop - height * 0.04f;
-            const auto bounds = outline.getBounds();
+            // The gap between dot and stem lies just above the x-height.
+            const auto splitRow = juce::roundToInt (xHeightTop - height * 0.04f);
+            const auto area = outline.getBounds().getSmallestIntegerContainer();
             {
                 juce::Graphics::ScopedSaveState state (g);
-                g.reduceClipRegion (bounds.withTop (split).getSmallestIntegerContainer().withTop ((int) std::floor (split)));
+                g.reduceClipRegion (area.withTop (splitRow));
                 g.fillPath (outline);
             }
             {
                 juce::Graphics::ScopedSaveState state (g);
-                g.reduceClipRegion (bounds.withBottom (split).getSmallestIntegerContainer());
+                g.reduceClipRegion (area.withBottom (splitRow));
                 g.setColour (brandBlue);
                 g.fillPath (outline);
             }
@@ -77,7 +78,8 @@ namespace
         g.drawText (text, area, justification, false);
     }
 
-    // The brand block: maker, wordmark and a line under it, left-aligned at `topLeft`.
+    // The brand block, left-aligned at `topLeft`: maker, wordmark, a short blue rule
+    // and the strapline.
     void drawBrandBlock (juce::Graphics& g, juce::Point<float> topLeft, float wordmarkHeight, const juce::String& strapline)
     {
         const auto makerHeight = wordmarkHeight * 0.24f;
