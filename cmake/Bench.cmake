@@ -1,0 +1,5 @@
+# Benchmarks print their figures; none of them is a test.
+
+add_executable (zarvik-bench-sender bench/SenderBenchmark.cpp)
+target_link_libraries (zarvik-bench-sender PRIVATE zarvik_simulator)
+zarvik_strict_warnings (zarvik-bench-sender)

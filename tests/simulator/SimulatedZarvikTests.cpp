@@ -219,3 +219,74 @@ TEST (InProcessZarvik, UnpluggedPortsVanishAndComeBackWithTheirSettings)
     manager.openOutputPort ("Zarvik Audio");
     EXPECT_EQ (manager.sendMessageToPort ("Zarvik Audio", messageOf (identityRequest)), 0) << "the port still refuses to open";
 }
+
+TEST (InProcessZarvikConcurrency, TheUnitCanGoWhileTheHostIsSendingToIt)
+{
+    InProcessMidiPorts ports;
+
+    for (int round = 0; round < 20; ++round)
+    {
+        auto zarvik = std::make_unique<InProcessZarvik> (ports);
+        auto output = ports.openOutput (zarvik->getDevice (1)->getIdentifier());
+        ASSERT_NE (output, nullptr);
+
+        std::atomic<int> sent { 0 };
+        std::atomic<bool> stop { false };
+        std::thread sending ([&]
+                             {
+                                 const auto image = TestImages::make (0x10, 4096);
+
+                                 while (! stop)
+                                     for (size_t offset = 0; offset < image.size(); offset += 256)
+                                         if (output->send (image.data() + offset, std::min<size_t> (256, image.size() - offset)))
+                                             ++sent; });
+
+        while (sent < 10)
+            std::this_thread::yield();
+
+        zarvik.reset();
+        stop = true;
+        sending.join();
+
+        EXPECT_FALSE (output->send (identityRequest.data(), identityRequest.size()));
+    }
+}
+
+TEST (SimulatedZarvikConcurrency, BuffersFromSeveralThreadsAndQueriesDoNotRace)
+{
+    SimulatedZarvik unit;
+    const auto image = TestImages::make (0x20, 20000);
+    std::vector<std::thread> senders;
+
+    // One thread per port, as the host's three outputs would be driven.
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+        senders.emplace_back ([&unit, p]
+                              {
+                                  const auto own = TestImages::make (SimulatedZarvik::getImageProcessorByte (p), 20000);
+
+                                  for (size_t offset = 0; offset < own.size(); offset += 256)
+                                      unit.receive (p, own.data() + offset, std::min<size_t> (256, own.size() - offset)); });
+
+    uint64_t seen = 0;
+
+    while (seen < 3 * image.size())
+    {
+        seen = 0;
+
+        for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+        {
+            seen += unit.getStatistics (p).bytesReceived;
+            unit.isReceivingImage (p);
+        }
+    }
+
+    for (auto& t : senders)
+        t.join();
+
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+    {
+        const auto images = unit.getImages (p);
+        ASSERT_EQ (images.size(), 1u);
+        EXPECT_TRUE (images[0].valid) << images[0].problem;
+    }
+}

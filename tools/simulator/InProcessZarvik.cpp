@@ -1,9 +1,56 @@
 #include "InProcessZarvik.h"
 
+#include <condition_variable>
 #include <stdexcept>
+
+/** Lets host sends into the unit until the adapter closes it. Buffer handlers
+    hold it, so a send that took a handler just before the port was unplugged
+    finds it closed instead of reaching a unit that is gone. */
+struct InProcessZarvik::DeliveryGate
+{
+    explicit DeliveryGate (SimulatedZarvik& u)
+        : unit (u) {}
+
+    void deliver (int processor, const juce::uint8* data, size_t size)
+    {
+        {
+            const std::lock_guard<std::mutex> l (mutex);
+
+            if (closed)
+                return;
+
+            ++running;
+        }
+
+        unit.receive (processor, data, size);
+
+        {
+            const std::lock_guard<std::mutex> l (mutex);
+            --running;
+        }
+
+        done.notify_all();
+    }
+
+    /** Waits for deliveries under way; none starts afterwards. */
+    void close()
+    {
+        std::unique_lock<std::mutex> l (mutex);
+        closed = true;
+        done.wait (l, [this]
+                   { return running == 0; });
+    }
+
+    SimulatedZarvik& unit;
+    std::mutex mutex;
+    std::condition_variable done;
+    int running = 0;
+    bool closed = false;
+};
 
 InProcessZarvik::InProcessZarvik (InProcessMidiPorts& portsToUse, bool plugInNow)
     : ports (portsToUse)
+    , gate (std::make_shared<DeliveryGate> (unit))
 {
     unit.setConnection (this);
 
@@ -14,6 +61,7 @@ InProcessZarvik::InProcessZarvik (InProcessMidiPorts& portsToUse, bool plugInNow
 InProcessZarvik::~InProcessZarvik()
 {
     unplug();
+    gate->close();
     unit.setConnection (nullptr);
 }
 
@@ -50,8 +98,8 @@ void InProcessZarvik::plugIn (int processor)
     options.bytesPerSecond = s.bytesPerSecond;
     options.inputOpens = s.input;
     options.outputOpens = s.output;
-    options.bufferHandler = [this, processor] (const juce::uint8* data, size_t size)
-    { unit.receive (processor, data, size); };
+    options.bufferHandler = [g = gate, processor] (const juce::uint8* data, size_t size)
+    { g->deliver (processor, data, size); };
 
     device = ports.plugIn (SimulatedZarvik::getPortName (processor), std::move (options));
 }

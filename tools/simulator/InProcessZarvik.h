@@ -11,8 +11,8 @@
 
     Fault settings (byte rate, open behaviour) belong to the port and are kept
     when it is unplugged and plugged in again. The port set must outlive this
-    object, and the host's ports should be closed before it is destroyed.
-    Every member may be called from any thread.
+    object; destroying it unplugs the unit and waits for a buffer that is
+    being delivered. Every member may be called from any thread.
 */
 class InProcessZarvik final : private SimulatedZarvik::Connection
 {
@@ -51,6 +51,7 @@ private:
         OpenBehaviour input = OpenBehaviour::opens, output = OpenBehaviour::opens;
     };
 
+    struct DeliveryGate;
     void sendToHost (int processor, const std::vector<uint8_t>& message) override;
     void disconnect (int processor) override;
     static size_t indexOf (int processor);
@@ -61,6 +62,7 @@ private:
     mutable std::mutex mutex;
     std::array<std::shared_ptr<InProcessMidiPorts::Device>, SimulatedZarvik::numProcessors> devices;
     std::array<PortSettings, SimulatedZarvik::numProcessors> settings;
+    std::shared_ptr<DeliveryGate> gate;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (InProcessZarvik)
 };
