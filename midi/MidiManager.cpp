@@ -4,8 +4,8 @@
 
 namespace
 {
-// Some systems have not finished setting up a freshly enumerated input
-// when it is opened at once; the pause before each open avoids that.
+// Each input device gets a pause of its own before it is opened, so that a
+// device the system has only just listed has settled.
 constexpr int inputOpenDelayMs = 50;
 
 bool lists (const juce::Array<juce::MidiDeviceInfo>& devices, const juce::String& portName)
