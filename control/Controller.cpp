@@ -3,24 +3,24 @@
 
 namespace
 {
-    constexpr int pollIntervalMs = 100;
-    constexpr int chunksPerProgressReport = 20;
+constexpr int pollIntervalMs = 100;
+constexpr int chunksPerProgressReport = 20;
 
-    constexpr const char* controlFirmwareName = "Control Firmware";
-    constexpr const char* audioApplicationName = "Audio Application Firmware";
-    constexpr const char* graphicsApplicationName = "Graphics Application Firmware";
+constexpr const char* controlFirmwareName = "Control Firmware";
+constexpr const char* audioApplicationName = "Audio Application Firmware";
+constexpr const char* graphicsApplicationName = "Graphics Application Firmware";
 
-    // What the unit is said to run in this updater's own firmware package.
-    const char* const availableVersions[] = { "0.0.3.6", "0.0.2.5", "0.0.2.5" };
+// What the unit is said to run in this updater's own firmware package.
+const char* const availableVersions[] = { "0.0.3.6", "0.0.2.5", "0.0.2.5" };
 
-    // The items that start together in normal mode; the asset images wait for
-    // an application image to finish.
-    bool startsAtOnce (const juce::String& itemName)
-    {
-        return itemName == audioApplicationName
-               || itemName == graphicsApplicationName
-               || itemName == controlFirmwareName;
-    }
+// The items that start together in normal mode; the asset images wait for
+// an application image to finish.
+bool startsAtOnce (const juce::String& itemName)
+{
+    return itemName == audioApplicationName
+           || itemName == graphicsApplicationName
+           || itemName == controlFirmwareName;
+}
 }
 
 //==============================================================================

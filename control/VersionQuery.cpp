@@ -2,99 +2,99 @@
 
 namespace VersionQuery
 {
-    namespace
-    {
-        constexpr int replyBodySize = 35;
-        constexpr int firstVersionField = 10;
-        constexpr int processorCodeOffset = 14;
+namespace
+{
+    constexpr int replyBodySize = 35;
+    constexpr int firstVersionField = 10;
+    constexpr int processorCodeOffset = 14;
 
-        // Offset and value of every byte that a version reply must carry:
-        // universal non-real-time, general information, identity reply, the
-        // three-byte manufacturer ID and the first byte of the family code.
-        // Byte 1 is the device ID, which may hold anything.
-        constexpr struct
-        {
-            int offset;
-            juce::uint8 value;
-        } requiredBytes[] = {
-            { 0, 0x7e },
-            { 2, 0x06 },
-            { 3, 0x02 },
-            { 4, 0x00 },
-            { 5, 0x01 },
-            { 6, 0x3f },
-            { 7, 0x33 },
-        };
-    }
-
-    juce::MidiMessage createIdentityRequest()
+    // Offset and value of every byte that a version reply must carry:
+    // universal non-real-time, general information, identity reply, the
+    // three-byte manufacturer ID and the first byte of the family code.
+    // Byte 1 is the device ID, which may hold anything.
+    constexpr struct
     {
-        const juce::uint8 request[] = { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 };
-        return juce::MidiMessage (request, (int) sizeof (request), 0.0);
-    }
+        int offset;
+        juce::uint8 value;
+    } requiredBytes[] = {
+        { 0, 0x7e },
+        { 2, 0x06 },
+        { 3, 0x02 },
+        { 4, 0x00 },
+        { 5, 0x01 },
+        { 6, 0x3f },
+        { 7, 0x33 },
+    };
+}
 
-    bool isVersionReply (juce::Array<juce::uint8> body)
-    {
-        if (body.size() != replyBodySize)
+juce::MidiMessage createIdentityRequest()
+{
+    const juce::uint8 request[] = { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 };
+    return juce::MidiMessage (request, (int) sizeof (request), 0.0);
+}
+
+bool isVersionReply (juce::Array<juce::uint8> body)
+{
+    if (body.size() != replyBodySize)
+        return false;
+
+    for (const auto& required : requiredBytes)
+        if (body.getUnchecked (required.offset) != required.value)
             return false;
 
-        for (const auto& required : requiredBytes)
-            if (body.getUnchecked (required.offset) != required.value)
-                return false;
+    return true;
+}
 
-        return true;
-    }
+juce::String versionFromReply (juce::Array<juce::uint8> body)
+{
+    if (! isVersionReply (body))
+        return {};
 
-    juce::String versionFromReply (juce::Array<juce::uint8> body)
+    // The unit writes each field as its decimal text followed by a point
+    // into a fixed number of characters: two for the first three fields,
+    // one for the last. A field of 10 or more therefore loses its point or
+    // its further digits, and the updater shows exactly what the unit meant.
+    juce::String version;
+
+    for (int field = 0; field < 3; ++field)
+        version << (juce::String ((int) body[firstVersionField + field]) + ".").substring (0, 2);
+
+    version << juce::String ((int) body[firstVersionField + 3]).substring (0, 1);
+    return version;
+}
+
+int processorForCode (int processorCode)
+{
+    switch (processorCode)
     {
-        if (! isVersionReply (body))
+        case 0x00:
+            return 0;
+        case 0x10:
+            return 1;
+        case 0x20:
+            return 2;
+        default:
+            return -1;
+    }
+}
+
+int processorOfReply (const juce::Array<juce::uint8>& body)
+{
+    return isVersionReply (body) ? processorForCode (body[processorCodeOffset]) : -1;
+}
+
+juce::String portNameForProcessor (int processor)
+{
+    switch (processor)
+    {
+        case 0:
+            return "Zarvik Control";
+        case 1:
+            return "Zarvik Audio";
+        case 2:
+            return "Zarvik Graphics";
+        default:
             return {};
-
-        // The unit writes each field as its decimal text followed by a point
-        // into a fixed number of characters: two for the first three fields,
-        // one for the last. A field of 10 or more therefore loses its point or
-        // its further digits, and the updater shows exactly what the unit meant.
-        juce::String version;
-
-        for (int field = 0; field < 3; ++field)
-            version << (juce::String ((int) body[firstVersionField + field]) + ".").substring (0, 2);
-
-        version << juce::String ((int) body[firstVersionField + 3]).substring (0, 1);
-        return version;
     }
-
-    int processorForCode (int processorCode)
-    {
-        switch (processorCode)
-        {
-            case 0x00:
-                return 0;
-            case 0x10:
-                return 1;
-            case 0x20:
-                return 2;
-            default:
-                return -1;
-        }
-    }
-
-    int processorOfReply (const juce::Array<juce::uint8>& body)
-    {
-        return isVersionReply (body) ? processorForCode (body[processorCodeOffset]) : -1;
-    }
-
-    juce::String portNameForProcessor (int processor)
-    {
-        switch (processor)
-        {
-            case 0:
-                return "Zarvik Control";
-            case 1:
-                return "Zarvik Audio";
-            case 2:
-                return "Zarvik Graphics";
-            default:
-                return {};
-        }
-    }
+}
 }

@@ -10,22 +10,22 @@
 */
 namespace VersionQuery
 {
-    /** F0 7E 7F 06 01 F7, the same for every processor: the port selects it. */
-    juce::MidiMessage createIdentityRequest();
+/** F0 7E 7F 06 01 F7, the same for every processor: the port selects it. */
+juce::MidiMessage createIdentityRequest();
 
-    /** Whether a SysEx body (the bytes between F0 and F7) is a version reply. */
-    bool isVersionReply (juce::Array<juce::uint8> body);
+/** Whether a SysEx body (the bytes between F0 and F7) is a version reply. */
+bool isVersionReply (juce::Array<juce::uint8> body);
 
-    /** The version text of a reply body, or an empty string if it is no version reply. */
-    juce::String versionFromReply (juce::Array<juce::uint8> body);
+/** The version text of a reply body, or an empty string if it is no version reply. */
+juce::String versionFromReply (juce::Array<juce::uint8> body);
 
-    /** The processor index for a reply's processor code (body byte 14), or -1. */
-    int processorForCode (int processorCode);
+/** The processor index for a reply's processor code (body byte 14), or -1. */
+int processorForCode (int processorCode);
 
-    /** The processor index named by a version reply's processor code, or -1
+/** The processor index named by a version reply's processor code, or -1
         when the body is no version reply or names no processor. */
-    int processorOfReply (const juce::Array<juce::uint8>& body);
+int processorOfReply (const juce::Array<juce::uint8>& body);
 
-    /** The port of a processor index, or an empty string for an unknown index. */
-    juce::String portNameForProcessor (int processor);
+/** The port of a processor index, or an empty string for an unknown index. */
+juce::String portNameForProcessor (int processor);
 }

@@ -4,27 +4,27 @@
 
 namespace
 {
-    // A well-formed reply body from the unit: version fields at 10..13, processor code at 14.
-    juce::Array<juce::uint8> replyBody (juce::uint8 a, juce::uint8 b, juce::uint8 c, juce::uint8 d, juce::uint8 processorCode = 0x00)
-    {
-        juce::Array<juce::uint8> body;
-        body.resize (35);
-        const juce::uint8 head[] = { 0x7e, 0x00, 0x06, 0x02, 0x00, 0x01, 0x3f, 0x33, 0x41, 0x42 };
+// A well-formed reply body from the unit: version fields at 10..13, processor code at 14.
+juce::Array<juce::uint8> replyBody (juce::uint8 a, juce::uint8 b, juce::uint8 c, juce::uint8 d, juce::uint8 processorCode = 0x00)
+{
+    juce::Array<juce::uint8> body;
+    body.resize (35);
+    const juce::uint8 head[] = { 0x7e, 0x00, 0x06, 0x02, 0x00, 0x01, 0x3f, 0x33, 0x41, 0x42 };
 
-        for (int i = 0; i < (int) sizeof (head); ++i)
-            body.set (i, head[i]);
+    for (int i = 0; i < (int) sizeof (head); ++i)
+        body.set (i, head[i]);
 
-        body.set (10, a);
-        body.set (11, b);
-        body.set (12, c);
-        body.set (13, d);
-        body.set (14, processorCode);
+    body.set (10, a);
+    body.set (11, b);
+    body.set (12, c);
+    body.set (13, d);
+    body.set (14, processorCode);
 
-        for (int i = 15; i < 35; ++i)
-            body.set (i, (juce::uint8) (i * 3 % 128));
+    for (int i = 15; i < 35; ++i)
+        body.set (i, (juce::uint8) (i * 3 % 128));
 
-        return body;
-    }
+    return body;
+}
 }
 
 TEST (VersionQueryRequest, IsTheUniversalIdentityRequestForAllDevices)

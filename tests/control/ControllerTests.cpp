@@ -1,0 +1,351 @@
+#include "tests/control/ControllerTestSupport.h"
+
+using TestUtilities::runUntil;
+
+namespace
+{
+const juce::StringArray startReports { "item 1 0", "item 3 0", "item 0 0", "item 1 1", "item 3 1", "item 0 1", "update running" };
+
+/** The item-state lines, in order. */
+juce::StringArray itemLines (const RecordingListener& listener)
+{
+    return listener.linesStartingWith ("item");
+}
+}
+
+//==============================================================================
+using ControllerListeners = ControllerTest;
+
+TEST_F (ControllerListeners, EachNewListenerMakesEveryListenerHearTheAvailableVersionsAgain)
+{
+    createController();
+    const juce::StringArray available { "available 0 0.0.3.6", "available 1 0.0.2.5", "available 2 0.0.2.5" };
+    EXPECT_EQ (listener.lines, available);
+
+    RecordingListener second;
+    listener.clear();
+    controller->addListener (&second);
+    controller->addListener (nullptr);
+
+    EXPECT_EQ (listener.lines, available);
+    EXPECT_EQ (second.lines, available);
+    controller->removeListener (&second);
+}
+
+TEST_F (ControllerListeners, AnEmptyItemListCountsAsHardwarePresent)
+{
+    createController();
+    ASSERT_TRUE (runPolls (2));
+    EXPECT_EQ (listener.count ("not detected"), 0);
+}
+
+//==============================================================================
+using ControllerDetection = ControllerTest;
+
+TEST_F (ControllerDetection, ReadsTheVersionsOfAllThreeProcessorsAsText)
+{
+    zarvik.getUnit().setVersion (control, { 1, 2, 10, 4 });
+    zarvik.getUnit().setVersion (audio, { 0, 0, 2, 15 });
+    zarvik.getUnit().setVersion (graphics, { 12, 0, 0, 25 });
+    addPackage (3, 3, 3, 3, 3);
+    createController();
+
+    ASSERT_TRUE (waitForVersions());
+    ASSERT_TRUE (runPolls (1));
+    auto versions = listener.linesStartingWith ("current");
+    versions.removeDuplicates (false);
+    versions.sort (false);
+    EXPECT_EQ (versions, juce::StringArray ("current 0 1.2.104", "current 1 0.0.2.1", "current 2 120.0.2"));
+    EXPECT_FALSE (controller->versionQueryPending);
+    EXPECT_GE (listener.count ("detected"), 1);
+    EXPECT_EQ (listener.reportsOffMessageThread, 0);
+}
+
+TEST_F (ControllerDetection, AnAbsentUnitIsReportedAndFoundWhenPluggedIn)
+{
+    zarvik.unplug (graphics);
+    addPackage (3, 3, 3, 3, 3);
+    createController();
+
+    ASSERT_TRUE (runPolls (2));
+    EXPECT_EQ (listener.count ("detected"), 0);
+    EXPECT_TRUE (listener.linesStartingWith ("current").isEmpty());
+    EXPECT_EQ (zarvik.getDevice (control)->getOpenInputCount(), 0);
+
+    zarvik.plugIn (graphics);
+    ASSERT_TRUE (waitForVersions());
+    EXPECT_GE (listener.count ("detected"), 1);
+}
+
+TEST_F (ControllerDetection, AReplyNamingNoProcessorEndsTheQueryWithoutAVersion)
+{
+    for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+        zarvik.getUnit().setProcessorCode (processor, 0x30);
+
+    addPackage (3, 3, 3, 3, 3);
+    createController();
+
+    ASSERT_TRUE (runUntil ([&]
+                           { return ! controller->versionQueryPending; }));
+    ASSERT_TRUE (runPolls (2));
+    EXPECT_TRUE (listener.linesStartingWith ("current").isEmpty());
+}
+
+TEST_F (ControllerDetection, ReplugAfterTheVersionsWereReadAsksNothingUntilAReset)
+{
+    addPackage (3, 3, 3, 3, 3);
+    createController();
+    ASSERT_TRUE (waitForVersions());
+    ASSERT_TRUE (runPolls (1));
+
+    const auto requestsBefore = zarvik.getUnit().getStatistics (control).identityRequests;
+    zarvik.unplug();
+    ASSERT_TRUE (runUntil ([&]
+                           { return listener.count ("not detected") > 0; }));
+    zarvik.plugIn();
+    listener.clear();
+    ASSERT_TRUE (runPolls (4));
+
+    EXPECT_EQ (listener.count ("not detected"), 0);
+    EXPECT_EQ (zarvik.getUnit().getStatistics (control).identityRequests, requestsBefore);
+    EXPECT_EQ (zarvik.getDevice (audio)->getInputOpenCount(), 0);
+    EXPECT_TRUE (listener.linesStartingWith ("current").isEmpty());
+
+    controller->resetUpdate();
+    ASSERT_TRUE (waitForVersions());
+    EXPECT_GT (zarvik.getUnit().getStatistics (control).identityRequests, requestsBefore);
+}
+
+//==============================================================================
+using ControllerUpdate = ControllerTest;
+
+TEST_F (ControllerUpdate, NormalModeStartsTheAssetsWhenTheApplicationsFinishAndSendsEveryImageIntact)
+{
+    addPackage (7, 5, 4, 6, 3);
+    createController();
+    ASSERT_TRUE (waitForVersions());
+
+    listener.clear();
+    controller->startUpdate (false);
+    EXPECT_EQ (listener.lines, startReports);
+
+    ASSERT_TRUE (waitForFinalProgress());
+    EXPECT_EQ (itemLines (listener), juce::StringArray ({ "item 1 0", "item 3 0", "item 0 0", "item 1 1", "item 3 1", "item 0 1", "item 0 2", "item 3 2", "item 4 1", "item 1 2", "item 2 1", "item 4 2", "item 2 2" }));
+
+    // 25 slices: one report at the 20th, then the final one.
+    EXPECT_EQ (listener.progressReports, juce::Array<double> ({ 20.0 / 25.0, 1.0 }));
+
+    expectImages (audio, { items[0], items[3] });
+    expectImages (graphics, { items[1], items[2] });
+    expectImages (control, { items[4] });
+
+    for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+    {
+        EXPECT_EQ (zarvik.getDevice (processor)->getOpenOutputCount(), 0);
+        EXPECT_EQ (zarvik.getDevice (processor)->getOpenInputCount(), 0);
+    }
+
+    EXPECT_TRUE (controller->updateRunning);
+    EXPECT_EQ (listener.reportsOffMessageThread, 0);
+}
+
+TEST_F (ControllerUpdate, SolvaneModeSendsOnlyTheApplicationsAndTheControlFirmware)
+{
+    addPackage (7, 5, 4, 6, 3);
+    createController();
+    ASSERT_TRUE (waitForVersions());
+
+    listener.clear();
+    controller->startUpdate (true);
+    EXPECT_EQ (listener.lines, startReports);
+
+    ASSERT_TRUE (waitForFinalProgress());
+    EXPECT_EQ (itemLines (listener), juce::StringArray ({ "item 1 0", "item 3 0", "item 0 0", "item 1 1", "item 3 1", "item 0 1", "item 0 2", "item 3 2", "item 1 2" }));
+    EXPECT_EQ (listener.progressReports, juce::Array<double> ({ 1.0 }));
+
+    expectImages (audio, { items[0] });
+    expectImages (graphics, { items[1] });
+    expectImages (control, { items[4] });
+}
+
+TEST_F (ControllerUpdate, ASecondStartWhileRunningIsIgnored)
+{
+    addPackage (5, 4, 3, 3, 2);
+    createController();
+
+    controller->startUpdate (false);
+    listener.clear();
+    controller->startUpdate (false);
+    EXPECT_TRUE (listener.lines.isEmpty());
+
+    ASSERT_TRUE (waitForFinalProgress());
+    expectImages (audio, { items[0], items[3] });
+    expectImages (graphics, { items[1], items[2] });
+    expectImages (control, { items[4] });
+}
+
+TEST_F (ControllerUpdate, ResetAfterCompletionReturnsToSearchingAndReadsTheVersionsAgain)
+{
+    addPackage (3, 3, 2, 2, 2);
+    createController();
+    ASSERT_TRUE (waitForVersions());
+    controller->startUpdate (true);
+    ASSERT_TRUE (waitForFinalProgress());
+
+    listener.clear();
+    controller->resetUpdate();
+    EXPECT_EQ (listener.lines, juce::StringArray ("update stopped", "progress 0.000000"));
+    EXPECT_FALSE (controller->updateRunning);
+    EXPECT_TRUE (controller->versionQueryPending);
+
+    ASSERT_TRUE (waitForVersions());
+    EXPECT_GE (listener.count ("detected"), 1);
+}
+
+//==============================================================================
+using ControllerProgress = ControllerTest;
+
+TEST_F (ControllerProgress, ATotalThatIsAMultipleOf20EndsWithTwoReportsOfOne)
+{
+    addItem (audio, 15, "Audio Application Firmware");
+    addItem (graphics, 15, "Graphics Application Firmware");
+    addItem (control, 10, "Control Firmware");
+    createController();
+
+    controller->startUpdate (true);
+    ASSERT_TRUE (waitForAllItemsComplete());
+
+    // The two 15-slice images finish on the same tick: the update is over once,
+    // when the second of them completes.
+    EXPECT_EQ (listener.progressReports, juce::Array<double> ({ 0.5, 1.0, 1.0 }));
+}
+
+TEST_F (ControllerProgress, ReportsEvery20thSliceAndExactlyOneAtTheEnd)
+{
+    addItem (audio, 23, "Audio Application Firmware");
+    addItem (graphics, 12, "Graphics Application Firmware");
+    addItem (control, 6, "Control Firmware");
+    createController();
+
+    controller->startUpdate (true);
+    ASSERT_TRUE (waitForAllItemsComplete());
+    EXPECT_EQ (listener.progressReports, juce::Array<double> ({ 20.0 / 41.0, 40.0 / 41.0, 1.0 }));
+}
+
+//==============================================================================
+using ControllerAbort = ControllerTest;
+
+TEST_F (ControllerAbort, StartingWithTheUnitAbsentAbortsOncePerItemAndStartsNothing)
+{
+    zarvik.unplug();
+    addPackage (3, 3, 3, 3, 3);
+    createController();
+
+    listener.clear();
+    controller->startUpdate (false);
+
+    juce::StringArray expected { "item 1 0", "item 3 0", "item 0 0" };
+
+    for (int i = 0; i < 5; ++i)
+        expected.addArray ({ "item 1 4", "item 3 4", "item 0 4" });
+
+    expected.add ("update running");
+    EXPECT_EQ (listener.lines, expected);
+    EXPECT_TRUE (controller->updateRunning);
+
+    // The poll stands still while the update counts as running.
+    listener.clear();
+    zarvik.plugIn();
+    EXPECT_TRUE (runUntil ([]
+                           { return false; },
+                           300)
+                 == false);
+    EXPECT_TRUE (listener.lines.isEmpty());
+    EXPECT_EQ (bytesReceived (audio), 0u);
+}
+
+TEST_F (ControllerAbort, AMissingPortSendsNothingToThePortsThatArePresent)
+{
+    zarvik.unplug (graphics);
+    addPackage (3, 3, 3, 3, 3);
+    createController();
+    const auto audioBytes = bytesReceived (audio);
+
+    listener.clear();
+    controller->startUpdate (false);
+
+    // Two items send to the graphics port.
+    EXPECT_EQ (listener.count ("item 1 4"), 2);
+    EXPECT_EQ (listener.count ("item 0 4"), 2);
+    EXPECT_EQ (itemLines (listener).size(), 3 + 6);
+
+    runUntil ([]
+              { return false; },
+              100);
+    EXPECT_EQ (bytesReceived (audio), audioBytes);
+    EXPECT_EQ (zarvik.getUnit().getImageCount (control), 0);
+}
+
+TEST_F (ControllerAbort, UnpluggingMidTransferStopsEverySenderAndNothingIsSentAfterwards)
+{
+    addPackage (30, 20, 30, 30, 25);
+    createController();
+    ASSERT_TRUE (waitForVersions());
+
+    zarvik.getUnit().disconnectAfterBytes (graphics, 256 * 5 + 10);
+    listener.clear();
+    controller->startUpdate (false);
+
+    ASSERT_TRUE (runUntil ([&]
+                           { return listener.count ("item 0 4") > 0; }));
+    EXPECT_EQ (itemLines (listener).joinIntoString (","), startReports.joinIntoString (",").upToLastOccurrenceOf ("item 0 1", true, false) + ",item 1 4,item 3 4,item 0 4");
+
+    const uint64_t sent[] = { bytesReceived (control), bytesReceived (audio), bytesReceived (graphics) };
+    zarvik.plugIn (graphics);
+    runUntil ([]
+              { return false; },
+              200);
+
+    for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+        EXPECT_EQ (bytesReceived (processor), sent[processor]) << "processor " << processor;
+
+    EXPECT_EQ (zarvik.getUnit().getImageCount (control), 0);
+    EXPECT_EQ (listener.count ("item 0 4"), 1);
+    EXPECT_FALSE (listener.progressReports.contains (1.0));
+    EXPECT_TRUE (controller->updateRunning);
+
+    for (auto* item : items)
+        EXPECT_FALSE (item->inProgress) << item->getDisplayName();
+}
+
+//==============================================================================
+using ControllerSchedule = ControllerTest;
+
+TEST_F (ControllerSchedule, AnAudioApplicationFinishingFirstStillKeepsEachPortToOneTransfer)
+{
+    addPackage (3, 7, 4, 4, 2);
+    createController();
+
+    controller->startUpdate (false);
+    ASSERT_TRUE (waitForFinalProgress());
+
+    // The graphics assets come first in the list but wait for their port.
+    const auto lines = itemLines (listener);
+    EXPECT_EQ (lines.indexOf ("item 2 1"), lines.indexOf ("item 1 2") + 1);
+    EXPECT_EQ (lines.indexOf ("item 4 1"), lines.indexOf ("item 3 2") + 1);
+
+    expectImages (audio, { items[0], items[3] });
+    expectImages (graphics, { items[1], items[2] });
+    expectImages (control, { items[4] });
+}
+
+TEST_F (ControllerSchedule, ASenderWaitingForTheControlPortIsStartedWhenTheControlFirmwareFinishes)
+{
+    addItem (control, 3, "Control Firmware");
+    addItem (control, 2, "Control Extras");
+    createController();
+
+    controller->startUpdate (false);
+    ASSERT_TRUE (waitForFinalProgress());
+    expectImages (control, { items[0], items[1] });
+}
