@@ -23,3 +23,4 @@ target_link_libraries (zarvik_tests PRIVATE zarvik_simulator)
 # The picture tests run the artwork tool and compare what it paints with resources/.
 add_dependencies (zarvik_tests zarvik-artwork)
 target_compile_definitions (zarvik_tests PRIVATE ZARVIK_ARTWORK_TOOL="$<TARGET_FILE:zarvik-artwork>")
+target_link_libraries (zarvik_tests PRIVATE zarvik_sim_report)

@@ -15,3 +15,19 @@ add_executable (zarvik-artwork
     tools/artwork/ControllerDrawing.cpp)
 target_link_libraries (zarvik-artwork PRIVATE zarvik_juce)
 zarvik_strict_warnings (zarvik-artwork)
+
+# zarvik-sim: the simulated Zarvik on the system's MIDI, for rehearsing an
+# update without hardware. The report logic is a library the tests link too.
+add_library (zarvik_sim_report STATIC
+    tools/zarvik-sim/SimReport.cpp
+    tools/zarvik-sim/Sha256.cpp)
+target_link_libraries (zarvik_sim_report PUBLIC zarvik_simulator)
+zarvik_strict_warnings (zarvik_sim_report)
+
+if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    add_executable (zarvik-sim
+        tools/zarvik-sim/Main.cpp
+        tools/zarvik-sim/AlsaSequencerUnit.cpp)
+    target_link_libraries (zarvik-sim PRIVATE zarvik_sim_report ALSA::ALSA)
+    zarvik_strict_warnings (zarvik-sim)
+endif()

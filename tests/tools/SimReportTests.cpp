@@ -1,0 +1,102 @@
+#include "tools/zarvik-sim/Sha256.h"
+#include "tools/zarvik-sim/SimReport.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+std::string hashOf (const std::string& text)
+{
+    return sha256Hex (reinterpret_cast<const uint8_t*> (text.data()), text.size());
+}
+
+// Hands an image to the unit in 256-byte buffers, as the updater sends it.
+void sendInSlices (SimulatedZarvik& unit, int processor, const uint8_t* data, size_t size)
+{
+    for (size_t offset = 0; offset < size; offset += 256)
+        unit.receive (processor, data + offset, std::min<size_t> (256, size - offset));
+}
+
+const SimReport::PackageImage& packageImage (const std::vector<SimReport::PackageImage>& package, const std::string& file)
+{
+    for (const auto& image : package)
+        if (image.fileName == file)
+            return image;
+
+    throw std::runtime_error ("no package image " + file);
+}
+}
+
+TEST (Sha256, MatchesTheStandardTestVectors)
+{
+    EXPECT_EQ (hashOf (""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ (hashOf ("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ (hashOf ("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ (hashOf (std::string (1000000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST (SimulatorReport, NamesThePackageImageThatEachReceivedImageEquals)
+{
+    SimulatedZarvik unit;
+    const auto package = SimReport::packageImages();
+    const auto& control = packageImage (package, "RZ41_apptr.syx");
+    const auto& audio = packageImage (package, "RZ41_appap.syx");
+
+    sendInSlices (unit, 0, control.data, control.size);
+    sendInSlices (unit, 1, audio.data, audio.size);
+
+    const auto ports = SimReport::collect (unit, package);
+    ASSERT_EQ (ports.size(), 3u);
+    ASSERT_EQ (ports[0].images.size(), 1u);
+    EXPECT_EQ (ports[0].images[0].matches, "Control Firmware (RZ41_apptr.syx)");
+    EXPECT_EQ (ports[0].images[0].sha256, sha256Hex (control.data, control.size));
+    EXPECT_EQ (ports[1].images[0].matches, "Audio Application Firmware (RZ41_appap.syx)");
+    EXPECT_TRUE (SimReport::allIntact (ports));
+
+    const auto text = SimReport::format (ports);
+    EXPECT_NE (text.find ("Zarvik Control: 65,077 bytes in 255 buffers"), std::string::npos) << text;
+    EXPECT_NE (text.find ("2 image(s) received, all intact and complete"), std::string::npos) << text;
+}
+
+TEST (SimulatorReport, FailsOnAnInterruptedCorruptOrForeignImage)
+{
+    const auto package = SimReport::packageImages();
+    const auto& graphics = packageImage (package, "RZ41_appga.syx");
+
+    {
+        SimulatedZarvik unit;
+        sendInSlices (unit, 2, graphics.data, 4096);
+        unit.abandonTransfer (2);
+
+        const auto ports = SimReport::collect (unit, package);
+        EXPECT_FALSE (ports[2].images[0].complete);
+        EXPECT_FALSE (SimReport::allIntact (ports));
+        EXPECT_NE (SimReport::format (ports).find ("INTERRUPTED"), std::string::npos);
+    }
+
+    {
+        // A graphics image on the audio port is well formed but not the audio port's.
+        SimulatedZarvik unit;
+        std::vector<uint8_t> copy (graphics.data, graphics.data + graphics.size);
+        copy[2] = 0x10;
+        sendInSlices (unit, 1, copy.data(), copy.size());
+
+        const auto ports = SimReport::collect (unit, package);
+        EXPECT_TRUE (ports[1].images[0].valid);
+        EXPECT_TRUE (ports[1].images[0].matches.empty());
+        EXPECT_FALSE (SimReport::allIntact (ports));
+        EXPECT_NE (SimReport::format (ports).find ("equals no image"), std::string::npos);
+    }
+
+    {
+        SimulatedZarvik unit;
+        std::vector<uint8_t> copy (graphics.data, graphics.data + graphics.size);
+        copy[1000] ^= 0x01;
+        sendInSlices (unit, 2, copy.data(), copy.size());
+
+        const auto ports = SimReport::collect (unit, package);
+        EXPECT_FALSE (ports[2].images[0].valid);
+        EXPECT_NE (SimReport::format (ports).find ("Result: FAILED: 1 of 1"), std::string::npos);
+    }
+}

@@ -1,0 +1,192 @@
+#include "AlsaSequencerUnit.h"
+
+#include <alsa/asoundlib.h>
+#include <cerrno>
+#include <poll.h>
+#include <stdexcept>
+#include <unistd.h>
+#include <vector>
+
+struct AlsaSequencerUnit::Sequencer
+{
+    snd_seq_t* handle = nullptr;
+    snd_midi_event_t* decoder = nullptr;
+
+    ~Sequencer()
+    {
+        if (decoder != nullptr)
+            snd_midi_event_free (decoder);
+
+        if (handle != nullptr)
+            snd_seq_close (handle);
+    }
+};
+
+namespace
+{
+[[noreturn]] void fail (const std::string& what, int error)
+{
+    throw std::runtime_error ("Cannot " + what + " - " + snd_strerror (error));
+}
+
+// Large enough for the biggest SysEx event a host sends in one piece.
+constexpr size_t inputBufferSize = 1 << 16;
+}
+
+AlsaSequencerUnit::AlsaSequencerUnit (SimulatedZarvik& u, const std::string& clientName)
+    : unit (u), sequencer (std::make_unique<Sequencer>())
+{
+    if (const auto err = snd_seq_open (&sequencer->handle, "default", SND_SEQ_OPEN_DUPLEX, 0); err < 0)
+        fail ("open the ALSA sequencer", err);
+
+    auto* seq = sequencer->handle;
+    snd_seq_nonblock (seq, 1);
+    snd_seq_set_client_name (seq, clientName.c_str());
+    snd_seq_set_input_buffer_size (seq, inputBufferSize);
+    clientId = snd_seq_client_id (seq);
+
+    for (int i = 0; i < SimulatedZarvik::numProcessors; ++i)
+    {
+        const auto port = snd_seq_create_simple_port (seq,
+                                                      SimulatedZarvik::getPortName (i).c_str(),
+                                                      SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ
+                                                          | SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        if (port < 0)
+            fail ("create the port " + SimulatedZarvik::getPortName (i), port);
+
+        ports[(size_t) i] = port;
+    }
+
+    if (const auto err = snd_midi_event_new (inputBufferSize, &sequencer->decoder); err < 0)
+        fail ("create a MIDI event decoder", err);
+
+    snd_midi_event_no_status (sequencer->decoder, 1);
+
+    if (pipe (wakePipe) != 0)
+        throw std::runtime_error ("Cannot create a pipe");
+
+    unit.setConnection (this);
+    thread = std::thread ([this]
+                          { run(); });
+}
+
+AlsaSequencerUnit::~AlsaSequencerUnit()
+{
+    quitting = true;
+    const char wake = 0;
+    [[maybe_unused]] const auto written = write (wakePipe[1], &wake, 1);
+    thread.join();
+    unit.setConnection (nullptr);
+    close (wakePipe[0]);
+    close (wakePipe[1]);
+}
+
+void AlsaSequencerUnit::run()
+{
+    auto* seq = sequencer->handle;
+    const auto count = snd_seq_poll_descriptors_count (seq, POLLIN);
+    std::vector<pollfd> fds ((size_t) count + 1);
+    snd_seq_poll_descriptors (seq, fds.data(), (unsigned int) count, POLLIN);
+    fds.back() = { wakePipe[0], POLLIN, 0 };
+
+    while (! quitting)
+    {
+        if (poll (fds.data(), fds.size(), -1) < 0)
+            continue;
+
+        // Drain everything that has arrived, so no event waits for the next wake-up.
+        while (! quitting)
+        {
+            snd_seq_event_t* event = nullptr;
+            const auto result = snd_seq_event_input (seq, &event);
+
+            if (result == -ENOSPC)
+            {
+                // The kernel dropped events: whatever image was under way is now corrupt.
+                ++overruns;
+                continue;
+            }
+
+            if (result < 0)
+                break;
+
+            if (event != nullptr)
+                handleEvent (event);
+        }
+    }
+}
+
+int AlsaSequencerUnit::processorForPort (int port) const
+{
+    for (int i = 0; i < SimulatedZarvik::numProcessors; ++i)
+        if (ports[(size_t) i] == port)
+            return i;
+
+    return -1;
+}
+
+void AlsaSequencerUnit::handleEvent (const void* e)
+{
+    const auto* event = static_cast<const snd_seq_event_t*> (e);
+    const auto processor = processorForPort (event->dest.port);
+
+    if (processor < 0 || ! plugged)
+        return;
+
+    if (event->type == SND_SEQ_EVENT_SYSEX)
+    {
+        unit.receive (processor, static_cast<const uint8_t*> (event->data.ext.ptr), event->data.ext.len);
+        return;
+    }
+
+    // Anything else a host sends is passed on as its MIDI bytes, so the unit
+    // counts it as stray data; subscription notices and the like decode to nothing.
+    uint8_t bytes[16];
+    snd_midi_event_reset_decode (sequencer->decoder);
+    const auto length = snd_midi_event_decode (sequencer->decoder, bytes, sizeof (bytes), event);
+
+    if (length > 0)
+        unit.receive (processor, bytes, (size_t) length);
+}
+
+void AlsaSequencerUnit::sendToHost (int processor, const std::vector<uint8_t>& message)
+{
+    if (! plugged || processor < 0 || processor >= SimulatedZarvik::numProcessors)
+        return;
+
+    snd_seq_event_t event;
+    snd_seq_ev_clear (&event);
+    snd_seq_ev_set_source (&event, ports[(size_t) processor]);
+    snd_seq_ev_set_subs (&event);
+    snd_seq_ev_set_direct (&event);
+    snd_seq_ev_set_sysex (&event, (unsigned int) message.size(), const_cast<uint8_t*> (message.data()));
+
+    const std::lock_guard<std::mutex> l (outputLock);
+
+    // Non-blocking mode: retry while the kernel's pool for this client is full.
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        if (snd_seq_event_output_direct (sequencer->handle, &event) != -EAGAIN)
+            return;
+
+        usleep (1000);
+    }
+}
+
+void AlsaSequencerUnit::disconnect (int)
+{
+    // The unit is one USB device: when it goes, all three ports go with it.
+    if (! plugged.exchange (false))
+        return;
+
+    {
+        const std::lock_guard<std::mutex> l (outputLock);
+
+        for (auto port : ports)
+            snd_seq_delete_simple_port (sequencer->handle, port);
+    }
+
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+        unit.abandonTransfer (p);
+}

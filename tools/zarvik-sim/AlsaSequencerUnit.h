@@ -1,0 +1,55 @@
+#pragma once
+
+#include "tools/simulator/SimulatedZarvik.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+/**
+    Presents a SimulatedZarvik on the ALSA sequencer: one client with three
+    ports, readable and writable, named after the unit's processors. Each
+    SysEx event that arrives on a port reaches the unit as one buffer, bytes
+    unchanged; the unit's replies go to the port's subscribers.
+
+    Events are read on a thread of its own, started by the constructor and
+    joined by the destructor. Linux only.
+*/
+class AlsaSequencerUnit final : private SimulatedZarvik::Connection
+{
+public:
+    /** Throws std::runtime_error when the sequencer cannot be opened or the ports cannot be made. */
+    AlsaSequencerUnit (SimulatedZarvik& unit, const std::string& clientName);
+    ~AlsaSequencerUnit() override;
+
+    int getClientId() const noexcept { return clientId; }
+
+    /** False once the unit has been unplugged: its ports are gone. */
+    bool isPlugged() const noexcept { return plugged; }
+
+    /** How often the kernel dropped events because they came in faster than they were read. */
+    int getOverruns() const noexcept { return overruns; }
+
+private:
+    void run();
+    void handleEvent (const void* event);
+    int processorForPort (int port) const;
+
+    void sendToHost (int processor, const std::vector<uint8_t>& message) override;
+    void disconnect (int processor) override;
+
+    struct Sequencer;
+
+    SimulatedZarvik& unit;
+    std::unique_ptr<Sequencer> sequencer;
+    std::array<int, SimulatedZarvik::numProcessors> ports {};
+    int clientId = -1;
+    std::atomic<bool> plugged { true };
+    std::atomic<bool> quitting { false };
+    std::atomic<int> overruns { 0 };
+    int wakePipe[2] = { -1, -1 };
+    std::mutex outputLock;
+    std::thread thread;
+};

@@ -1,0 +1,285 @@
+// zarvik-sim: presents a simulated Brelmar Zarvik on the system's MIDI, so an
+// update can be rehearsed without the hardware. See --help.
+
+#include "AlsaSequencerUnit.h"
+#include "SimReport.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+std::atomic<bool> stopRequested { false };
+
+void requestStop (int) { stopRequested = true; }
+
+const char* const usage =
+    "usage: zarvik-sim [options]\n"
+    "\n"
+    "Presents a simulated Brelmar Zarvik on the ALSA sequencer: one client with the\n"
+    "ports \"Zarvik Control\", \"Zarvik Audio\" and \"Zarvik Graphics\". The unit answers\n"
+    "identity requests and takes in firmware images. It ends on SIGINT or SIGTERM,\n"
+    "or after --images, and prints a report of every image it received; it exits\n"
+    "with 0 only when everything it received was intact and complete.\n"
+    "\n"
+    "  --control-version A.B.C.D   version the control processor reports (default 0.0.3.1)\n"
+    "  --audio-version A.B.C.D     version the audio processor reports (default 0.0.2.1)\n"
+    "  --graphics-version A.B.C.D  version the graphics processor reports (default 0.0.2.1)\n"
+    "  --control-code HEX          processor code the control port answers with (default 00)\n"
+    "  --audio-code HEX            processor code the audio port answers with (default 10)\n"
+    "  --graphics-code HEX         processor code the graphics port answers with (default 20)\n"
+    "  --unplug-after PORT:N       remove the ports once N bytes arrived on PORT\n"
+    "                              (PORT is control, audio or graphics)\n"
+    "  --images N                  end after N images have arrived\n"
+    "  --client-name NAME          name of the ALSA client (default \"Zarvik\")\n"
+    "  --quiet                     print only the report\n"
+    "  --verbose                   also print every identity request and image as it arrives\n"
+    "  --help                      print this text\n";
+
+[[noreturn]] void usageError (const std::string& problem)
+{
+    std::fprintf (stderr, "zarvik-sim: %s\n(zarvik-sim --help lists the options)\n", problem.c_str());
+    std::exit (2);
+}
+
+int processorForKeyword (const std::string& keyword)
+{
+    const char* const keywords[] = { "control", "audio", "graphics" };
+
+    for (int i = 0; i < SimulatedZarvik::numProcessors; ++i)
+        if (keyword == keywords[i])
+            return i;
+
+    usageError ("unknown port '" + keyword + "' (use control, audio or graphics)");
+}
+
+unsigned long parseNumber (const std::string& text, int base, unsigned long maximum, const std::string& option)
+{
+    char* end = nullptr;
+    const auto value = std::strtoul (text.c_str(), &end, base);
+
+    if (text.empty() || *end != '\0' || value > maximum)
+        usageError ("bad value '" + text + "' for " + option);
+
+    return value;
+}
+
+std::array<uint8_t, 4> parseVersion (const std::string& text, const std::string& option)
+{
+    std::array<uint8_t, 4> fields {};
+    size_t start = 0;
+
+    for (size_t i = 0; i < fields.size(); ++i)
+    {
+        const auto dot = text.find ('.', start);
+
+        if ((i < 3) != (dot != std::string::npos))
+            usageError ("bad version '" + text + "' for " + option + " (four fields 0 to 127, as 0.0.3.6)");
+
+        fields[i] = (uint8_t) parseNumber (text.substr (start, dot - start), 10, 127, option);
+        start = dot + 1;
+    }
+
+    return fields;
+}
+
+struct Options
+{
+    int imagesToReceive = 0;
+    std::string clientName = "Zarvik";
+    bool quiet = false, verbose = false;
+};
+
+Options parseOptions (int argc, char** argv, SimulatedZarvik& unit)
+{
+    Options options;
+
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string option = argv[i];
+        auto value = [&]
+        {
+            if (i + 1 >= argc)
+                usageError (option + " needs a value");
+
+            return std::string (argv[++i]);
+        };
+
+        if (option == "--help")
+        {
+            std::fputs (usage, stdout);
+            std::exit (0);
+        }
+        else if (option == "--control-version" || option == "--audio-version" || option == "--graphics-version")
+            unit.setVersion (processorForKeyword (option.substr (2, option.find ('-', 2) - 2)), parseVersion (value(), option));
+        else if (option == "--control-code" || option == "--audio-code" || option == "--graphics-code")
+            unit.setProcessorCode (processorForKeyword (option.substr (2, option.find ('-', 2) - 2)), (uint8_t) parseNumber (value(), 16, 0x7f, option));
+        else if (option == "--unplug-after")
+        {
+            const auto text = value();
+            const auto colon = text.find (':');
+
+            if (colon == std::string::npos)
+                usageError ("--unplug-after needs PORT:N, as audio:100000");
+
+            unit.disconnectAfterBytes (processorForKeyword (text.substr (0, colon)), parseNumber (text.substr (colon + 1), 10, ~0ul, option));
+        }
+        else if (option == "--images")
+            options.imagesToReceive = (int) parseNumber (value(), 10, 1000000, option);
+        else if (option == "--client-name")
+            options.clientName = value();
+        else if (option == "--quiet")
+            options.quiet = true;
+        else if (option == "--verbose")
+            options.verbose = true;
+        else
+            usageError ("unknown option '" + option + "'");
+    }
+
+    return options;
+}
+
+int totalImages (const SimulatedZarvik& unit, bool completeOnly)
+{
+    int count = 0;
+
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+        for (const auto& image : unit.getImages (p))
+            count += (! completeOnly || image.complete) ? 1 : 0;
+
+    return count;
+}
+
+// One line per update: bytes per port and how far the image under way has got,
+// measured against the package image expected next on that port.
+std::string progressLine (const SimulatedZarvik& unit, const std::vector<SimReport::PackageImage>& package)
+{
+    std::string line;
+
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+    {
+        const auto stats = unit.getStatistics (p);
+        const auto images = unit.getImages (p);
+        line += (p > 0 ? "  " : "") + SimulatedZarvik::getPortName (p).substr (7) + " " + std::to_string (stats.bytesReceived);
+
+        if (! unit.isReceivingImage (p))
+            continue;
+
+        std::vector<size_t> expected;
+
+        for (const auto& image : package)
+            if (image.processor == p)
+                expected.push_back (image.size);
+
+        const auto done = images.size();
+        uint64_t finished = 0;
+
+        for (const auto& image : images)
+            finished += image.bytes.size();
+
+        if (done < expected.size())
+        {
+            const auto current = (double) (stats.bytesReceived - finished - stats.strayBytes);
+            char percent[16];
+            std::snprintf (percent, sizeof (percent), " (%.1f%%)", 100.0 * current / (double) expected[done]);
+            line += percent;
+        }
+    }
+
+    return line;
+}
+}
+
+int main (int argc, char** argv)
+{
+    SimulatedZarvik unit;
+    const auto options = parseOptions (argc, argv, unit);
+    const auto package = SimReport::packageImages();
+
+    std::signal (SIGINT, requestStop);
+    std::signal (SIGTERM, requestStop);
+
+    std::unique_ptr<AlsaSequencerUnit> host;
+
+    try
+    {
+        host = std::make_unique<AlsaSequencerUnit> (unit, options.clientName);
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf (stderr, "zarvik-sim: %s\n", e.what());
+        return 3;
+    }
+
+    if (! options.quiet)
+        std::printf ("zarvik-sim: ALSA client %d \"%s\" with ports \"Zarvik Control\", \"Zarvik Audio\", \"Zarvik Graphics\"\n",
+                     host->getClientId(),
+                     options.clientName.c_str());
+
+    std::fflush (stdout);
+    const bool terminal = isatty (STDOUT_FILENO) != 0;
+    auto lastProgress = std::chrono::steady_clock::now();
+    int reportedRequests = 0, reportedImages = 0;
+    bool reportedUnplug = false;
+
+    while (! stopRequested)
+    {
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+
+        if (options.verbose)
+        {
+            int requests = 0;
+
+            for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+                requests += unit.getStatistics (p).identityRequests;
+
+            if (requests != reportedRequests)
+                std::printf ("identity requests answered: %d\n", reportedRequests = requests);
+
+            if (const auto images = totalImages (unit, false); images != reportedImages)
+                std::printf ("images received: %d\n", reportedImages = images);
+        }
+
+        if (! host->isPlugged() && ! reportedUnplug && ! options.quiet)
+        {
+            std::printf ("%sunplugged: the ports are gone\n", terminal ? "\n" : "");
+            reportedUnplug = true;
+        }
+
+        const auto now = std::chrono::steady_clock::now();
+
+        if (! options.quiet && now - lastProgress > std::chrono::milliseconds (terminal ? 250 : 5000))
+        {
+            lastProgress = now;
+            std::printf (terminal ? "\r%s   " : "%s\n", progressLine (unit, package).c_str());
+        }
+
+        std::fflush (stdout);
+
+        if (options.imagesToReceive > 0 && totalImages (unit, true) >= options.imagesToReceive)
+            break;
+    }
+
+    const auto overruns = host->getOverruns();
+    host.reset();
+
+    // A transfer still under way at the end was cut short.
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+        unit.abandonTransfer (p);
+
+    const auto results = SimReport::collect (unit, package);
+    std::printf ("%s\nzarvik-sim report\n%s", terminal && ! options.quiet ? "\n" : "", SimReport::format (results).c_str());
+
+    if (overruns > 0)
+        std::printf ("The sequencer dropped incoming events %d time(s): images under way then were corrupted\n", overruns);
+
+    return SimReport::allIntact (results) && overruns == 0 ? 0 : 1;
+}

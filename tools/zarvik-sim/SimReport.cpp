@@ -1,0 +1,149 @@
+#include "SimReport.h"
+
+#include "Sha256.h"
+
+#include <BinaryData.h>
+#include <cstdio>
+#include <cstring>
+
+namespace SimReport
+{
+namespace
+{
+    std::string withSeparators (uint64_t value)
+    {
+        auto digits = std::to_string (value);
+
+        for (auto i = (int) digits.size() - 3; i > 0; i -= 3)
+            digits.insert ((size_t) i, ",");
+
+        return digits;
+    }
+
+    std::string formatted (const char* format, double value)
+    {
+        char text[64];
+        std::snprintf (text, sizeof (text), format, value);
+        return text;
+    }
+
+    std::string describe (const ImageResult& image)
+    {
+        std::string line = withSeparators (image.size) + " bytes, SHA-256 " + image.sha256 + ", ";
+
+        if (! image.complete)
+            return line + "INTERRUPTED: " + image.problem;
+
+        line += image.valid ? "HEX records and checksums valid" : "INVALID: " + image.problem;
+        line += image.matches.empty() ? ", equals no image of the updater's package" : ", equals " + image.matches;
+        return line;
+    }
+}
+
+std::vector<PackageImage> packageImages()
+{
+    auto bytes = [] (const char* data)
+    { return reinterpret_cast<const uint8_t*> (data); };
+
+    return {
+        { "Audio Application Firmware", "RZ41_appap.syx", 1, bytes (BinaryData::RZ41_appap_syx), (size_t) BinaryData::RZ41_appap_syxSize },
+        { "Graphics Application Firmware", "RZ41_appga.syx", 2, bytes (BinaryData::RZ41_appga_syx), (size_t) BinaryData::RZ41_appga_syxSize },
+        { "Graphics Assets", "RZ41_assetsga.syx", 2, bytes (BinaryData::RZ41_assetsga_syx), (size_t) BinaryData::RZ41_assetsga_syxSize },
+        { "Audio Assets", "RZ41_assetsap.syx", 1, bytes (BinaryData::RZ41_assetsap_syx), (size_t) BinaryData::RZ41_assetsap_syxSize },
+        { "Control Firmware", "RZ41_apptr.syx", 0, bytes (BinaryData::RZ41_apptr_syx), (size_t) BinaryData::RZ41_apptr_syxSize },
+    };
+}
+
+std::vector<PortResult> collect (const SimulatedZarvik& unit, const std::vector<PackageImage>& package)
+{
+    std::vector<PortResult> ports;
+
+    for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+    {
+        PortResult port;
+        port.processor = processor;
+        port.statistics = unit.getStatistics (processor);
+
+        const auto arrivals = unit.getBufferArrivalTimes (processor);
+
+        if (arrivals.size() > 1 && arrivals.back() > arrivals.front())
+            port.bytesPerSecond = (double) port.statistics.bytesReceived / (arrivals.back() - arrivals.front());
+
+        for (const auto& received : unit.getImages (processor))
+        {
+            ImageResult image;
+            image.processor = processor;
+            image.size = received.bytes.size();
+            image.sha256 = sha256Hex (received.bytes.data(), received.bytes.size());
+            image.complete = received.complete;
+            image.valid = received.valid;
+            image.problem = received.problem;
+
+            // Same kind: an image of the package meant for this port.
+            for (const auto& candidate : package)
+                if (candidate.processor == processor && candidate.size == image.size
+                    && std::memcmp (candidate.data, received.bytes.data(), image.size) == 0)
+                    image.matches = candidate.displayName + " (" + candidate.fileName + ")";
+
+            port.images.push_back (std::move (image));
+        }
+
+        ports.push_back (std::move (port));
+    }
+
+    return ports;
+}
+
+bool allIntact (const std::vector<PortResult>& ports)
+{
+    for (const auto& port : ports)
+    {
+        if (port.statistics.interleavedStarts > 0)
+            return false;
+
+        for (const auto& image : port.images)
+            if (! image.complete || ! image.valid || image.matches.empty())
+                return false;
+    }
+
+    return true;
+}
+
+std::string format (const std::vector<PortResult>& ports)
+{
+    std::string text;
+    int images = 0, faulty = 0;
+
+    for (const auto& port : ports)
+    {
+        const auto& s = port.statistics;
+        text += SimulatedZarvik::getPortName (port.processor) + ": " + withSeparators (s.bytesReceived) + " bytes in "
+                + withSeparators (s.buffersReceived) + " buffers, " + std::to_string (s.identityRequests) + " identity requests";
+
+        if (port.bytesPerSecond > 0.0)
+            text += ", " + formatted ("%.0f", port.bytesPerSecond) + " bytes/s ("
+                    + formatted ("%.1f", 100.0 * port.bytesPerSecond / pacingBytesPerSecond) + "% of one slice per 3 ms)";
+
+        if (s.interleavedStarts > 0)
+            text += ", " + std::to_string (s.interleavedStarts) + " transfers interleaved";
+
+        text += "\n";
+
+        for (size_t i = 0; i < port.images.size(); ++i)
+        {
+            const auto& image = port.images[i];
+            text += "  image " + std::to_string (i + 1) + ": " + describe (image) + "\n";
+            ++images;
+            faulty += (image.complete && image.valid && ! image.matches.empty()) ? 0 : 1;
+        }
+    }
+
+    if (allIntact (ports))
+        text += "Result: " + std::to_string (images) + " image(s) received, all intact and complete\n";
+    else
+        text += "Result: FAILED: " + std::to_string (faulty) + " of " + std::to_string (images)
+                + " image(s) interrupted, corrupt or unlike the package\n";
+
+    return text;
+}
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "tools/simulator/SimulatedZarvik.h"
+
+#include <string>
+#include <vector>
+
+/**
+    What the simulated unit received, checked against the updater's own
+    firmware package: for the command-line simulator's closing report.
+*/
+namespace SimReport
+{
+/** One firmware image of the updater's package, with the processor it is for. */
+struct PackageImage
+{
+    std::string displayName;
+    std::string fileName;
+    int processor;
+    const uint8_t* data;
+    size_t size;
+};
+
+/** The five images embedded in the updater, in its sending order. */
+std::vector<PackageImage> packageImages();
+
+struct ImageResult
+{
+    int processor = 0;
+    size_t size = 0;
+    std::string sha256;
+    bool complete = false;
+    bool valid = false;
+    std::string problem;
+    std::string matches; /**< Display and file name of the equal package image; empty when none. */
+};
+
+struct PortResult
+{
+    int processor = 0;
+    SimulatedZarvik::PortStatistics statistics;
+    double bytesPerSecond = 0.0; /**< From the first buffer to the last; 0 with fewer than two. */
+    std::vector<ImageResult> images;
+};
+
+std::vector<PortResult> collect (const SimulatedZarvik& unit, const std::vector<PackageImage>& package);
+
+/** True when every image received is complete, well formed and equal to a package image. */
+bool allIntact (const std::vector<PortResult>& ports);
+
+/** The report as text, one line per port and per image, and a closing verdict. */
+std::string format (const std::vector<PortResult>& ports);
+
+/** Bytes per second that one 256-byte slice per 3 ms tick delivers. */
+constexpr double pacingBytesPerSecond = 256.0 / 0.003;
+}
