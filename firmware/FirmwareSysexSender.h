@@ -42,10 +42,12 @@ public:
 
 private:
     void report (const juce::String& status);
+    void scheduleNextTick();
 
     juce::ListenerList<Listener> listeners;
     MidiManager* const midiManager;
     juce::uint32 chunkIndex = 0;
+    double nextTickDueMs = 0.0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareSysexSender)
 };
