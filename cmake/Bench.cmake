@@ -3,3 +3,7 @@
 add_executable (zarvik-bench-sender bench/SenderBenchmark.cpp)
 target_link_libraries (zarvik-bench-sender PRIVATE zarvik_simulator)
 zarvik_strict_warnings (zarvik-bench-sender)
+
+add_executable (zarvik-bench-full-update bench/FullUpdateBench.cpp)
+target_link_libraries (zarvik-bench-full-update PRIVATE zarvik_simulator)
+zarvik_strict_warnings (zarvik-bench-full-update)

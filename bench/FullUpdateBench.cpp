@@ -1,0 +1,229 @@
+// Runs whole updates of the embedded firmware package with the real controller
+// against the simulated unit on in-process ports, and prints how close the
+// transfer comes to its pacing bound, how regular each sender's ticks are,
+// what it costs in CPU time and memory, and whether any port ever carried two
+// transfers at once.
+//
+//   zarvik-bench-full-update [normal|solvane|both] [bytes per second]
+//
+// Each port takes bytes at 1,000,000 bytes per second unless told otherwise:
+// a full-speed USB bulk endpoint moves about 1.2 MB/s, and USB MIDI carries
+// three data bytes in each four-byte event, so a 256-byte slice holds the
+// sending thread for about a quarter of a millisecond.
+
+#include "control/Controller.h"
+#include "firmware/FirmwarePackage.h"
+#include "tools/simulator/InProcessZarvik.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <juce_gui_basics/juce_gui_basics.h>
+#include <map>
+#include <numeric>
+#include <sys/resource.h>
+
+namespace
+{
+constexpr double defaultBytesPerSecond = 1.0e6;
+
+struct Reports final : public Controller::Listener
+{
+    void progressChanged (const double& progress) override
+    {
+        if (progress > 0.0)
+            ++progressReports;
+
+        if (progress == 1.0)
+            ++finalReports;
+    }
+
+    void currentVersionChanged (int, const juce::String&) override { ++versions; }
+
+    void firmwareItemStateChanged (int, int state) override
+    {
+        if (state == Controller::aborted)
+            aborted = true;
+    }
+
+    int progressReports = 0, finalReports = 0, versions = 0;
+    bool aborted = false;
+};
+
+struct Usage
+{
+    double cpuSeconds;
+    long peakRssKb;
+};
+
+Usage usageNow()
+{
+    rusage usage {};
+    getrusage (RUSAGE_SELF, &usage);
+    const auto seconds = [] (const timeval& t)
+    { return (double) t.tv_sec + (double) t.tv_usec / 1e6; };
+    return { seconds (usage.ru_utime) + seconds (usage.ru_stime), usage.ru_maxrss };
+}
+
+double percentile (std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0.0;
+
+    std::sort (values.begin(), values.end());
+    return values[(size_t) std::min ((double) values.size() - 1, p * (double) values.size())];
+}
+
+bool takesPart (const FirmwareItem& item, bool solvaneMode)
+{
+    return ! (solvaneMode && item.getDisplayName().contains ("Assets"));
+}
+
+// Each sender ticks once per slice and once more to complete; the senders of
+// one port run one after the other, the ports side by side.
+double pacingBoundSeconds (const juce::OwnedArray<FirmwareItem>& items, bool solvaneMode)
+{
+    std::map<juce::String, double> perPort;
+
+    for (auto* item : items)
+        if (takesPart (*item, solvaneMode))
+            perPort[item->getPortName()] += (item->numChunks + 1) * item->intervalMs / 1000.0;
+
+    double bound = 0.0;
+
+    for (auto& port : perPort)
+        bound = std::max (bound, port.second);
+
+    return bound;
+}
+
+bool runUpdate (Controller& controller, Reports& reports, InProcessZarvik& zarvik, juce::OwnedArray<FirmwareItem>& items, bool solvaneMode)
+{
+    auto& unit = zarvik.getUnit();
+    unit.clearReceived();
+    reports = {};
+
+    const auto before = usageNow();
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    controller.startUpdate (solvaneMode);
+
+    auto finished = [&]
+    {
+        return reports.aborted
+               || std::all_of (items.begin(), items.end(), [&] (auto* item)
+                               { return item->complete || ! takesPart (*item, solvaneMode); });
+    };
+
+    while (! finished())
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+
+    const auto seconds = (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0;
+    const auto after = usageNow();
+    const auto bound = pacingBoundSeconds (items, solvaneMode);
+
+    std::printf ("\n%s mode: %d items\n", solvaneMode ? "Solvane" : "Normal", (int) std::count_if (items.begin(), items.end(), [&] (auto* i)
+                                                                                                   { return takesPart (*i, solvaneMode); }));
+    std::printf ("  wall time          %9.3f s, pacing bound %.3f s, ratio %.4f%s\n", seconds, bound, seconds / bound, reports.aborted ? "  ABORTED" : "");
+
+    // The buffers of each port, split into the senders that sent them: each
+    // port carries one image after the other, in item order.
+    int maxTransfersAtOnce = 0;
+    bool intact = true;
+
+    for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+    {
+        const auto portName = juce::String (SimulatedZarvik::getPortName (processor));
+        const auto arrivals = unit.getBufferArrivalTimes (processor);
+        const auto images = unit.getImages (processor);
+        const auto statistics = unit.getStatistics (processor);
+        maxTransfersAtOnce = std::max (maxTransfersAtOnce, statistics.maxTransfersAtOnce);
+        size_t first = 0, imageIndex = 0;
+
+        for (auto* item : items)
+        {
+            if (item->getPortName() != portName || ! takesPart (*item, solvaneMode))
+                continue;
+
+            std::vector<double> periodsMs;
+
+            for (auto i = first + 1; i < std::min (arrivals.size(), first + (size_t) item->numChunks); ++i)
+                periodsMs.push_back ((arrivals[i] - arrivals[i - 1]) * 1000.0);
+
+            first += (size_t) item->numChunks;
+
+            const auto& expected = item->getImageData();
+            const auto* bytes = static_cast<const uint8_t*> (expected.getData());
+            const bool same = imageIndex < images.size() && images[imageIndex].valid
+                              && images[imageIndex].bytes == std::vector<uint8_t> (bytes, bytes + expected.getSize());
+            intact = intact && same;
+            ++imageIndex;
+
+            const auto mean = periodsMs.empty() ? 0.0 : std::accumulate (periodsMs.begin(), periodsMs.end(), 0.0) / (double) periodsMs.size();
+            std::printf ("  %-30s %6d slices, tick period mean %6.3f ms, p1 %6.3f ms, p99 %6.3f ms, max %7.3f ms, image %s\n",
+                         item->getDisplayName().toRawUTF8(),
+                         item->numChunks,
+                         mean,
+                         percentile (periodsMs, 0.01),
+                         percentile (periodsMs, 0.99),
+                         periodsMs.empty() ? 0.0 : *std::max_element (periodsMs.begin(), periodsMs.end()),
+                         same ? "intact" : "DAMAGED");
+        }
+    }
+
+    const auto cpu = after.cpuSeconds - before.cpuSeconds;
+    std::printf ("  CPU time           %9.3f s, %.2f %% of one core\n", cpu, 100.0 * cpu / seconds);
+    std::printf ("  peak RSS           %9.1f MB (the simulated unit's copies of the images included)\n", (double) after.peakRssKb / 1024.0);
+    std::printf ("  progress reports   %9d, of which %d final\n", reports.progressReports, reports.finalReports);
+    std::printf ("  transfers at once  %9d at most on one port\n", maxTransfersAtOnce);
+
+    return ! reports.aborted && intact && maxTransfersAtOnce <= 1;
+}
+}
+
+int main (int argc, char** argv)
+{
+    const juce::String mode (argc > 1 ? argv[1] : "both");
+    const auto bytesPerSecond = argc > 2 ? juce::String (argv[2]).getDoubleValue() : defaultBytesPerSecond;
+
+    if (! juce::StringArray ({ "normal", "solvane", "both" }).contains (mode))
+    {
+        std::fprintf (stderr, "usage: %s [normal|solvane|both] [bytes per second]\n", argv[0]);
+        return 2;
+    }
+
+    juce::ScopedJuceInitialiser_GUI juce;
+    InProcessMidiPorts ports;
+    InProcessZarvik zarvik (ports, false);
+
+    for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+        zarvik.setByteRate (processor, bytesPerSecond);
+
+    zarvik.plugIn();
+
+    auto ok = true;
+
+    {
+        MidiManager manager (ports);
+        juce::OwnedArray<FirmwareItem> items;
+        FirmwarePackage::createFirmwareItems (items);
+
+        Controller controller (&manager, &items);
+        Reports reports;
+        controller.addListener (&reports);
+
+        while (reports.versions < SimulatedZarvik::numProcessors)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+
+        std::printf ("Full update of the embedded package, ports taking %.0f bytes per second\n", bytesPerSecond);
+
+        for (auto solvaneMode : { false, true })
+        {
+            if (mode == "both" || mode == (solvaneMode ? "solvane" : "normal"))
+            {
+                ok = runUpdate (controller, reports, zarvik, items, solvaneMode) && ok;
+                controller.resetUpdate();
+            }
+        }
+    }
+
+    return ok ? 0 : 1;
+}
