@@ -10,7 +10,7 @@ constexpr const char* controlFirmwareName = "Control Firmware";
 constexpr const char* audioApplicationName = "Audio Application Firmware";
 constexpr const char* graphicsApplicationName = "Graphics Application Firmware";
 
-// What the unit is said to run in this updater's own firmware package.
+// The versions of the images this updater carries, by processor.
 const char* const availableVersions[] = { "0.0.3.6", "0.0.2.5", "0.0.2.5" };
 
 // The items that start together in normal mode; the asset images wait for
