@@ -1,0 +1,86 @@
+#pragma once
+
+#include <alsa/asoundlib.h>
+#include <juce_audio_devices/juce_audio_devices.h>
+#include <mutex>
+#include <optional>
+
+namespace AlsaMidi
+{
+/** Stops alsa-lib from printing its errors to stderr. Nothing in this program
+    logs, and without a sequencer every listing would print a line. Installs
+    the handler on the first call; any thread. */
+void silenceLibraryErrors();
+
+/** A sequencer port: client and port number. */
+struct PortAddress
+{
+    int client = -1;
+    int port = -1;
+};
+
+/** "client-port", the identifier JUCE gives a sequencer port. */
+juce::String toIdentifier (PortAddress address);
+std::optional<PortAddress> fromIdentifier (const juce::String& identifier);
+
+/** What the sequencer tells about one port and its client. */
+struct PortDetails
+{
+    PortAddress address;
+    juce::String name;
+    unsigned int capabilities = 0;
+    int card = -1; // the client's sound card; -1 for programs
+    bool kernelClient = false;
+};
+
+/** Asks the kernel how many cells the input queue of a program's client holds
+    and how many of them are free; false when the client has gone. */
+bool queryInputQueue (int sequencerFd, int client, int& queueCells, int& freeCells);
+
+/**
+    This program's own sequencer client, used to list ports and to send events
+    to ports of other programs.
+
+    The handle is opened on first use, and again on later calls for as long as
+    there is no sequencer. One lock serialises the calls into alsa-lib and is
+    held only for the kernel call itself, so every function may be called from
+    any thread and a listing never waits for a transfer.
+*/
+class SequencerClient final
+{
+public:
+    explicit SequencerClient (juce::String clientName);
+    ~SequencerClient();
+
+    /** The ports that others may subscribe to for reading (inputs) or for
+        writing (outputs), in the sequencer's order, named as JUCE names them. */
+    juce::Array<juce::MidiDeviceInfo> listPorts (bool inputs);
+
+    /** The port at that address, if it exists now. */
+    std::optional<PortDetails> findPort (PortAddress address);
+
+    /** Creates a port of ours, which no other program can subscribe to, and
+        connects it to `destination`; returns its number, or -1. */
+    int connectTo (PortAddress destination);
+
+    /** Deletes a port made by connectTo, and with it its connection. */
+    void deletePort (int localPort);
+
+    /** Hands `size` bytes, unchanged, to the sequencer as one SysEx event from
+        `localPort` addressed to `destination` and delivered at once, if the
+        destination's queue has room for it. Returns 0 once sent; -EBUSY, having
+        sent nothing, while there is no room; -EMSGSIZE when the queue could
+        never hold it; otherwise the kernel's negative error code, -ENOENT once
+        the destination has gone. */
+    int sendSysex (int localPort, PortAddress destination, const void* data, size_t size);
+
+private:
+    snd_seq_t* getHandle();
+
+    const juce::String clientName;
+    std::mutex lock;
+    snd_seq_t* handle = nullptr;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SequencerClient)
+};
+}

@@ -1,0 +1,205 @@
+#include "AlsaRawMidi_Linux.h"
+#include "AlsaSequencer_Linux.h"
+#include "midi/MidiPorts.h"
+
+#include <thread>
+
+namespace
+{
+using AlsaMidi::PortAddress;
+
+//==============================================================================
+/** JUCE's ALSA input, with a stop that waits for a callback in progress. */
+class AlsaInputPort final : public MidiInputPort, private juce::MidiInputCallback
+{
+public:
+    static std::unique_ptr<AlsaInputPort> open (const juce::String& identifier, MidiInputPortCallback& callback)
+    {
+        std::unique_ptr<AlsaInputPort> port (new AlsaInputPort (callback));
+        port->device = juce::MidiInput::openDevice (identifier, port.get());
+
+        if (port->device == nullptr)
+            return nullptr;
+
+        return port;
+    }
+
+    ~AlsaInputPort() override
+    {
+        stop();
+        device.reset();
+    }
+
+    juce::String getName() const override { return device->getName(); }
+
+    void start() override
+    {
+        {
+            const juce::ScopedLock sl (callbackLock);
+            delivering = true;
+        }
+
+        device->start();
+    }
+
+    void stop() override
+    {
+        device->stop();
+
+        // JUCE's stop only clears a flag; taking the lock that every
+        // delivery holds waits for one that has already begun.
+        const juce::ScopedLock sl (callbackLock);
+        delivering = false;
+    }
+
+private:
+    explicit AlsaInputPort (MidiInputPortCallback& cb)
+        : callback (cb)
+    {
+    }
+
+    void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
+    {
+        const juce::ScopedLock sl (callbackLock);
+
+        if (delivering)
+            callback.handleIncomingMidiMessage (this, message);
+    }
+
+    MidiInputPortCallback& callback;
+    std::unique_ptr<juce::MidiInput> device;
+    juce::CriticalSection callbackLock;
+    bool delivering = false;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaInputPort)
+};
+
+//==============================================================================
+/** An output to a port of a sound card's raw MIDI device, written directly. */
+class RawMidiOutputPort final : public MidiOutputPort
+{
+public:
+    RawMidiOutputPort (juce::String portName, std::unique_ptr<AlsaMidi::RawMidiOutput> rawOutput)
+        : name (std::move (portName)), output (std::move (rawOutput))
+    {
+    }
+
+    juce::String getName() const override { return name; }
+
+    bool send (const void* data, size_t size) override { return output->write (data, size); }
+
+private:
+    const juce::String name;
+    const std::unique_ptr<AlsaMidi::RawMidiOutput> output;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RawMidiOutputPort)
+};
+
+//==============================================================================
+/** An output to any other port, through the sequencer: one SysEx event per buffer. */
+class SequencerOutputPort final : public MidiOutputPort
+{
+public:
+    SequencerOutputPort (AlsaMidi::SequencerClient& seqClient, juce::String portName, PortAddress dest, int ourPort)
+        : client (seqClient), name (std::move (portName)), destination (dest), localPort (ourPort)
+    {
+    }
+
+    ~SequencerOutputPort() override { client.deletePort (localPort); }
+
+    juce::String getName() const override { return name; }
+
+    bool send (const void* data, size_t size) override
+    {
+        // Waits while the destination's queue is full, so that a program that
+        // reads slowly holds the sender back instead of losing data.
+        for (;;)
+        {
+            const auto result = client.sendSysex (localPort, destination, data, size);
+
+            if (result != -EBUSY)
+                return result == 0;
+
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+        }
+    }
+
+private:
+    AlsaMidi::SequencerClient& client;
+    const juce::String name;
+    const PortAddress destination;
+    const int localPort;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SequencerOutputPort)
+};
+
+//==============================================================================
+class AlsaMidiPorts final : public MidiPortSystem
+{
+public:
+    AlsaMidiPorts()
+        : client (ZARVIK_PRODUCT_NAME)
+    {
+    }
+
+    juce::Array<juce::MidiDeviceInfo> getInputs() override { return client.listPorts (true); }
+
+    juce::Array<juce::MidiDeviceInfo> getOutputs() override { return client.listPorts (false); }
+
+    std::unique_ptr<MidiInputPort> openInput (const juce::String& identifier, MidiInputPortCallback* callback) override
+    {
+        if (callback == nullptr || ! AlsaMidi::fromIdentifier (identifier).has_value())
+            return nullptr;
+
+        return AlsaInputPort::open (identifier, *callback);
+    }
+
+    std::unique_ptr<MidiOutputPort> openOutput (const juce::String& identifier) override
+    {
+        const auto address = AlsaMidi::fromIdentifier (identifier);
+
+        if (! address.has_value())
+            return nullptr;
+
+        const auto port = client.findPort (*address);
+
+        if (! port.has_value() || (port->capabilities & SND_SEQ_PORT_CAP_SUBS_WRITE) == 0)
+            return nullptr;
+
+        // A port that writes to a raw MIDI device is written directly: the
+        // kernel's own bridge drops a whole event, silently, when the
+        // device's output buffer is full, and a unit busy writing its flash
+        // fills it. A busy device (held by another program) is not opened,
+        // rather than risk that loss.
+        const auto rawDevice = AlsaMidi::findRawMidiOutput (*port);
+
+        if (rawDevice.isNotEmpty())
+        {
+            if (auto raw = AlsaMidi::RawMidiOutput::open (rawDevice))
+                return std::make_unique<RawMidiOutputPort> (port->name, std::move (raw));
+
+            return nullptr;
+        }
+
+        // Kernel clients only pass events on while someone is connected to
+        // them, so the port is connected as well as addressed directly.
+        const auto localPort = client.connectTo (*address);
+
+        if (localPort < 0)
+            return nullptr;
+
+        return std::make_unique<SequencerOutputPort> (client, port->name, *address, localPort);
+    }
+
+private:
+    AlsaMidi::SequencerClient client;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaMidiPorts)
+};
+}
+
+MidiPortSystem& MidiPortSystem::getSystemPorts()
+{
+    static AlsaMidiPorts ports;
+    return ports;
+}

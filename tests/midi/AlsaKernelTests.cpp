@@ -1,0 +1,451 @@
+#include "../TestUtilities.h"
+#include "AlsaKernelHelpers.h"
+#include "firmware/FirmwareItem.h"
+#include "midi/MidiPorts.h"
+
+#include <BinaryData.h>
+#include <gtest/gtest.h>
+
+using namespace AlsaKernelHelpers;
+
+namespace
+{
+#define SKIP_WITHOUT_SEQUENCER() \
+    if (! hasSequencer())        \
+    GTEST_SKIP() << "no ALSA sequencer here; these tests run in the alsa-vm test"
+
+MidiPortSystem& systemPorts()
+{
+    return MidiPortSystem::getSystemPorts();
+}
+
+/** The identifier of the first listed port of that name, once it is listed. */
+juce::String waitForPort (const juce::String& name, bool output, int timeoutMs = 5000)
+{
+    juce::String identifier;
+
+    TestUtilities::runUntil ([&]
+                             {
+                                     for (const auto& info : output ? systemPorts().getOutputs() : systemPorts().getInputs())
+                                         if (info.name == name)
+                                             identifier = info.identifier;
+
+                                     return identifier.isNotEmpty(); },
+                             timeoutMs);
+    return identifier;
+}
+
+struct Transfer
+{
+    bool allSent = true;
+    double meanMs = 0, maxMs = 0;
+};
+
+/** Sends the item's slices back to back, timing each send. */
+Transfer sendSlices (MidiOutputPort& port, const FirmwareItem& item)
+{
+    Transfer transfer;
+    double total = 0;
+
+    for (int i = 0; i < item.numChunks && transfer.allSent; ++i)
+    {
+        const auto slice = item.getChunk (i);
+        const auto start = juce::Time::getMillisecondCounterHiRes();
+        transfer.allSent = port.send (slice.getData(), slice.getSize());
+        const auto elapsed = juce::Time::getMillisecondCounterHiRes() - start;
+        total += elapsed;
+        transfer.maxMs = juce::jmax (transfer.maxMs, elapsed);
+    }
+
+    transfer.meanMs = total / juce::jmax (1, item.numChunks);
+    return transfer;
+}
+
+void printTiming (const char* path, const FirmwareItem& item, const Transfer& transfer)
+{
+    std::cout << "[ timing   ] " << path << ": " << item.numChunks << " slices of " << item.chunkSize
+              << " bytes, mean " << transfer.meanMs << " ms, max " << transfer.maxMs << " ms per slice\n";
+}
+
+/** Where two byte streams first differ, for a readable failure. */
+juce::String firstDifference (const Bytes& actual, const Bytes& expected)
+{
+    const auto mismatch = std::mismatch (actual.begin(), actual.end(), expected.begin(), expected.end());
+    return "got " + juce::String ((int) actual.size()) + " of " + juce::String ((int) expected.size())
+           + " bytes, first difference at byte " + juce::String ((int) (mismatch.first - actual.begin()));
+}
+
+Bytes bytesOf (const void* data, int size)
+{
+    const auto* begin = static_cast<const juce::uint8*> (data);
+    return Bytes (begin, begin + size);
+}
+
+Bytes concatenated (const std::vector<Bytes>& buffers)
+{
+    Bytes all;
+
+    for (const auto& b : buffers)
+        all.insert (all.end(), b.begin(), b.end());
+
+    return all;
+}
+
+FirmwareItem audioApplication() { return FirmwareItem (BinaryData::RZ41_appap_syx, BinaryData::RZ41_appap_syxSize, 256, 3, "Zarvik Audio", "Audio Application Firmware"); }
+
+/** A SysEx image whose last slice holds `lastSliceBytes` bytes. */
+Bytes imageEndingIn (int lastSliceBytes)
+{
+    Bytes image (256 * 3 + (size_t) lastSliceBytes, 0x41);
+    image.front() = 0xf0;
+    image.back() = 0xf7;
+    return image;
+}
+}
+
+//==============================================================================
+TEST (AlsaKernelListing, ListsWhatJuceListsInTheSameOrderAndSeesProgramsComeAndGo)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    EXPECT_EQ (systemPorts().getInputs(), juce::MidiInput::getAvailableDevices());
+    EXPECT_EQ (systemPorts().getOutputs(), juce::MidiOutput::getAvailableDevices());
+
+    auto peer = std::make_unique<PeerClient> ("Zarvik Audio");
+    const auto identifier = waitForPort ("Zarvik Audio", true);
+    ASSERT_TRUE (identifier.isNotEmpty());
+    EXPECT_TRUE (systemPorts().getInputs().contains ({ "Zarvik Audio", identifier }));
+    EXPECT_EQ (systemPorts().getOutputs(), juce::MidiOutput::getAvailableDevices());
+
+    // Opening outputs and inputs adds no port of ours to anyone's list.
+    auto output = systemPorts().openOutput (identifier);
+    ASSERT_NE (output, nullptr);
+    EXPECT_EQ (output->getName(), "Zarvik Audio");
+    EXPECT_EQ (systemPorts().getOutputs(), juce::MidiOutput::getAvailableDevices());
+
+    output.reset();
+    peer.reset();
+    EXPECT_FALSE (systemPorts().getOutputs().contains ({ "Zarvik Audio", identifier }));
+    EXPECT_EQ (systemPorts().openOutput (identifier), nullptr);
+}
+
+//==============================================================================
+TEST (AlsaKernelProgramPort, AFirmwareImageArrivesByteForByteOneSysExEventPerSlice)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    PeerClient peer ("Zarvik Audio");
+    auto output = systemPorts().openOutput (waitForPort ("Zarvik Audio", true));
+    ASSERT_NE (output, nullptr);
+
+    const auto item = audioApplication();
+    const auto transfer = sendSlices (*output, item);
+    EXPECT_TRUE (transfer.allSent);
+    printTiming ("sequencer path to a program", item, transfer);
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return peer.receivedCount() >= (size_t) item.numChunks; }))
+        << peer.receivedCount() << " overran " << peer.overran();
+    const auto events = peer.received();
+    ASSERT_EQ (events.size(), (size_t) item.numChunks);
+
+    for (int i = 0; i < item.numChunks; ++i)
+        ASSERT_EQ (events[(size_t) i], bytesOf (item.getChunk (i).getData(), (int) item.getChunk (i).getSize())) << "slice " << i;
+
+    EXPECT_FALSE (peer.overran());
+}
+
+TEST (AlsaKernelProgramPort, ASlowReaderHoldsTheSenderBackAndLosesNothing)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    // Pauses 20 ms after every 20 events: its queue fills many times over.
+    PeerClient peer ("Zarvik Graphics", 20, 20);
+    auto output = systemPorts().openOutput (waitForPort ("Zarvik Graphics", true));
+    ASSERT_NE (output, nullptr);
+
+    const FirmwareItem item (BinaryData::RZ41_apptr_syx, BinaryData::RZ41_apptr_syxSize, 256, 3, "Zarvik Graphics", "Control Firmware");
+    EXPECT_TRUE (sendSlices (*output, item).allSent);
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return peer.receivedCount() >= (size_t) item.numChunks; },
+                                          20000));
+    EXPECT_EQ (concatenated (peer.received()), bytesOf (BinaryData::RZ41_apptr_syx, BinaryData::RZ41_apptr_syxSize));
+    EXPECT_FALSE (peer.overran());
+}
+
+TEST (AlsaKernelProgramPort, ALastSliceOfOneToThreeBytesArrivesAsItIs)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    PeerClient peer ("Zarvik Control");
+    auto output = systemPorts().openOutput (waitForPort ("Zarvik Control", true));
+    ASSERT_NE (output, nullptr);
+
+    std::vector<Bytes> sent;
+
+    for (int last = 1; last <= 3; ++last)
+    {
+        const auto image = imageEndingIn (last);
+        const FirmwareItem item (image.data(), (int) image.size(), 256, 3, "Zarvik Control", "Control Firmware");
+
+        for (int i = 0; i < item.numChunks; ++i)
+        {
+            const auto slice = item.getChunk (i);
+            sent.push_back (bytesOf (slice.getData(), (int) slice.getSize()));
+            EXPECT_TRUE (output->send (slice.getData(), slice.getSize()));
+        }
+    }
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return peer.receivedCount() >= sent.size(); }));
+    EXPECT_EQ (peer.received(), sent);
+}
+
+TEST (AlsaKernelProgramPort, EachBufferShowsAsASystemExclusiveEventInAseqdump)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    // aseqdump prints to a file: the guest's /tmp is a fresh tmpfs.
+    const auto log = juce::File::createTempFile ("aseqdump.txt");
+    juce::ChildProcess dump;
+    ASSERT_TRUE (dump.start (juce::StringArray { "sh", "-c", "exec stdbuf -oL aseqdump > " + log.getFullPathName() }));
+    auto output = systemPorts().openOutput (waitForPort ("aseqdump", true));
+    ASSERT_NE (output, nullptr);
+
+    const std::vector<Bytes> buffers { { 0xf0, 0x00, 0x20, 0x33, 0x10 }, { 0x3a, 0x31, 0x30 }, { 0x0d, 0x0a, 0xf7 } };
+
+    for (const auto& buffer : buffers)
+        EXPECT_TRUE (output->send (buffer.data(), buffer.size()));
+
+    EXPECT_TRUE (TestUtilities::runUntil ([&]
+                                          { return log.loadFileAsString().contains ("0D 0A F7"); }));
+    dump.kill();
+    const auto text = log.loadFileAsString();
+    log.deleteFile();
+
+    const auto lines = juce::StringArray::fromLines (text);
+    juce::StringArray sysex;
+
+    for (const auto& line : lines)
+        if (line.contains ("System exclusive"))
+            sysex.add (line.fromFirstOccurrenceOf ("System exclusive", false, false).trim());
+
+    EXPECT_EQ (sysex, juce::StringArray ({ "F0 00 20 33 10", "3A 31 30", "0D 0A F7" })) << text;
+}
+
+TEST (AlsaKernelProgramPort, SendFailsOnceTheProgramHasExited)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    PeerClient peer ("Zarvik Audio");
+    auto output = systemPorts().openOutput (waitForPort ("Zarvik Audio", true));
+    ASSERT_NE (output, nullptr);
+
+    const Bytes slice (256, 0x30);
+    EXPECT_TRUE (output->send (slice.data(), slice.size()));
+
+    peer.close();
+    EXPECT_FALSE (output->send (slice.data(), slice.size()));
+}
+
+//==============================================================================
+TEST (AlsaKernelUsbPort, AFirmwareImageArrivesByteForByteThroughASlowUsbLink)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    UsbMidiGadget gadget;
+
+    if (! gadget.isPlugged())
+        GTEST_SKIP() << "no virtual USB bus (dummy_hcd) here";
+
+    const auto identifier = waitForPort ("Zarvik MIDI 2", true);
+    ASSERT_TRUE (identifier.isNotEmpty());
+
+    RawMidiReader device (UsbMidiGadget::gadgetInput (1));
+    ASSERT_TRUE (device.isOpen());
+
+    auto output = systemPorts().openOutput (identifier);
+    ASSERT_NE (output, nullptr);
+
+    // Sent back to back, the slices outrun the USB link: the 4 KiB output
+    // buffer fills and every write has to wait for room.
+    const auto item = audioApplication();
+    const auto transfer = sendSlices (*output, item);
+    EXPECT_TRUE (transfer.allSent);
+    printTiming ("raw MIDI path to a USB MIDI device", item, transfer);
+
+    const auto image = bytesOf (BinaryData::RZ41_appap_syx, BinaryData::RZ41_appap_syxSize);
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return device.receivedCount() >= image.size(); },
+                                          20000))
+        << device.receivedCount();
+    const auto received = device.received();
+    EXPECT_TRUE (received == image) << firstDifference (received, image);
+}
+
+TEST (AlsaKernelUsbPort, ShortLastSlicesArriveAsTheyAreAndSendFailsOnceUnplugged)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    UsbMidiGadget gadget;
+
+    if (! gadget.isPlugged())
+        GTEST_SKIP() << "no virtual USB bus (dummy_hcd) here";
+
+    const auto identifier = waitForPort ("Zarvik MIDI 1", true);
+    ASSERT_TRUE (identifier.isNotEmpty());
+
+    RawMidiReader device (UsbMidiGadget::gadgetInput (0));
+    auto output = systemPorts().openOutput (identifier);
+    ASSERT_NE (output, nullptr);
+
+    Bytes expected;
+
+    for (int last = 1; last <= 3; ++last)
+    {
+        const auto image = imageEndingIn (last);
+        const FirmwareItem item (image.data(), (int) image.size(), 256, 3, "Zarvik Control", "Control Firmware");
+
+        for (int i = 0; i < item.numChunks; ++i)
+            EXPECT_TRUE (output->send (item.getChunk (i).getData(), item.getChunk (i).getSize()));
+
+        expected.insert (expected.end(), image.begin(), image.end());
+    }
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return device.receivedCount() >= expected.size(); }));
+    EXPECT_EQ (device.received(), expected);
+
+    gadget.unplug();
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return waitForPort ("Zarvik MIDI 1", true, 0).isEmpty(); }));
+
+    const Bytes slice (256, 0x30);
+    EXPECT_FALSE (output->send (slice.data(), slice.size()));
+}
+
+//==============================================================================
+TEST (AlsaKernelVirmidiPort, WhatIsSentToTheVirmidiPortArrivesAtItsRawMidiInput)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    const auto identifier = waitForPort ("VirMIDI 0-0", true, 0);
+
+    if (identifier.isEmpty())
+        GTEST_SKIP() << "no snd-virmidi card here";
+
+    RawMidiReader device ("hw:0,0");
+    ASSERT_TRUE (device.isOpen());
+    auto output = systemPorts().openOutput (identifier);
+    ASSERT_NE (output, nullptr);
+
+    const auto item = audioApplication();
+    const auto image = bytesOf (BinaryData::RZ41_appap_syx, BinaryData::RZ41_appap_syxSize);
+    const auto transfer = sendSlices (*output, item);
+    EXPECT_TRUE (transfer.allSent);
+    printTiming ("sequencer path to a virmidi device", item, transfer);
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return device.receivedCount() >= image.size(); }))
+        << device.receivedCount();
+    EXPECT_EQ (device.received(), image);
+}
+
+//==============================================================================
+namespace
+{
+class RecordingCallback final : public MidiInputPortCallback
+{
+public:
+    void handleIncomingMidiMessage (MidiInputPort*, const juce::MidiMessage& message) override
+    {
+        {
+            const std::lock_guard<std::mutex> l (mutex);
+            messages.push_back (bytesOf (message.getRawData(), message.getRawDataSize()));
+            onMessageThread = onMessageThread || juce::MessageManager::getInstance()->isThisTheMessageThread();
+        }
+
+        if (onMessage)
+            onMessage();
+    }
+
+    std::vector<Bytes> get() const
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        return messages;
+    }
+
+    std::function<void()> onMessage;
+    bool onMessageThread = false;
+
+private:
+    mutable std::mutex mutex;
+    std::vector<Bytes> messages;
+};
+}
+
+TEST (AlsaKernelInput, CompleteMessagesArriveOnTheInputThreadOnlyWhileStarted)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    PeerClient peer ("Zarvik Control");
+    RecordingCallback callback;
+    auto input = systemPorts().openInput (waitForPort ("Zarvik Control", false), &callback);
+    ASSERT_NE (input, nullptr);
+    EXPECT_EQ (input->getName(), "Zarvik Control");
+
+    // Nothing is delivered before start (JUCE keeps what arrives until then).
+    peer.sendNoteOn (0, 59, 100);
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
+    EXPECT_TRUE (callback.get().empty());
+
+    input->start();
+    Bytes reply { 0xf0, 0x7e, 0x00, 0x06, 0x02 };
+    reply.resize (34, 0x01);
+    reply.push_back (0xf7);
+    peer.sendSysex (reply);
+    peer.sendNoteOn (0, 60, 100);
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return callback.get().size() >= 3; }));
+    EXPECT_EQ (callback.get(), (std::vector<Bytes> { { 0x90, 59, 100 }, reply, { 0x90, 60, 100 } }));
+    EXPECT_FALSE (callback.onMessageThread);
+
+    input->stop();
+    peer.sendNoteOn (0, 61, 100);
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
+    EXPECT_EQ (callback.get().size(), 3u);
+}
+
+TEST (AlsaKernelConcurrency, StopWaitsForACallbackThatIsRunning)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    PeerClient peer ("Zarvik Audio");
+    RecordingCallback callback;
+    std::atomic<bool> inCallback { false }, callbackDone { false };
+    juce::WaitableEvent release;
+
+    callback.onMessage = [&]
+    {
+        inCallback = true;
+        release.wait (2000);
+        callbackDone = true;
+    };
+
+    auto input = systemPorts().openInput (waitForPort ("Zarvik Audio", false), &callback);
+    ASSERT_NE (input, nullptr);
+    input->start();
+    peer.sendNoteOn (0, 60, 100);
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return inCallback.load(); }));
+
+    std::thread releaser ([&]
+                          {
+                              std::this_thread::sleep_for (std::chrono::milliseconds (100));
+                              release.signal(); });
+    input->stop();
+    EXPECT_TRUE (callbackDone);
+    releaser.join();
+}
