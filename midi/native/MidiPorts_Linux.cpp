@@ -26,7 +26,10 @@ public:
 
     ~AlsaInputPort() override
     {
-        stop();
+        // A port whose device failed to open is deleted without one.
+        if (device != nullptr)
+            stop();
+
         device.reset();
     }
 
