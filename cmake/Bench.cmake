@@ -7,3 +7,8 @@ zarvik_strict_warnings (zarvik-bench-sender)
 add_executable (zarvik-bench-full-update bench/FullUpdateBench.cpp)
 target_link_libraries (zarvik-bench-full-update PRIVATE zarvik_simulator)
 zarvik_strict_warnings (zarvik-bench-full-update)
+
+# What it costs to list the system's MIDI ports (done every 100 ms per port and on every sender tick).
+add_executable (zarvik-bench-port-listing bench/PortListingBench.cpp)
+target_link_libraries (zarvik-bench-port-listing PRIVATE zarvik_core)
+zarvik_strict_warnings (zarvik-bench-port-listing)

@@ -24,3 +24,24 @@ target_link_libraries (zarvik_tests PRIVATE zarvik_simulator)
 add_dependencies (zarvik_tests zarvik-artwork)
 target_compile_definitions (zarvik_tests PRIVATE ZARVIK_ARTWORK_TOOL="$<TARGET_FILE:zarvik-artwork>")
 target_link_libraries (zarvik_tests PRIVATE zarvik_sim_report)
+
+# The tests on the kernel's MIDI stack (suites AlsaKernel*) skip on a machine
+# without a sequencer; this test runs them inside a small virtual machine whose
+# kernel has the ALSA sequencer and virtual raw MIDI cards.
+if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    set (ZARVIK_ALSA_VM "${PROJECT_SOURCE_DIR}/../shared/tools/alsa-vm" CACHE FILEPATH
+         "The alsa-vm tool that runs the tests on the kernel's MIDI stack")
+
+    if (EXISTS "${ZARVIK_ALSA_VM}")
+        add_test (NAME AlsaKernelTestsInVirtualMachine
+                  COMMAND "${ZARVIK_ALSA_VM}" --virmidi 1 --quiet --timeout 500 --
+                          "$<TARGET_FILE:zarvik_tests>" --gtest_filter=AlsaKernel*)
+        # The virtual machine loads the CPU: run it alone, so it slows no timed test.
+        set_tests_properties (AlsaKernelTestsInVirtualMachine PROPERTIES LABELS alsa TIMEOUT 600 RUN_SERIAL TRUE)
+    else()
+        message (WARNING "No alsa-vm at ${ZARVIK_ALSA_VM}: the tests on the kernel's MIDI stack will not run")
+    endif()
+else()
+    file (GLOB zarvik_alsa_tests tests/midi/Alsa*.cpp)
+    set_source_files_properties (${zarvik_alsa_tests} PROPERTIES HEADER_FILE_ONLY TRUE)
+endif()
