@@ -1,6 +1,8 @@
 #include "../TestUtilities.h"
 #include "AlsaKernelHelpers.h"
 #include "firmware/FirmwareItem.h"
+#include "firmware/FirmwareSysexSender.h"
+#include "midi/MidiManager.h"
 #include "midi/MidiPorts.h"
 
 #include <BinaryData.h>
@@ -448,4 +450,165 @@ TEST (AlsaKernelConcurrency, StopWaitsForACallbackThatIsRunning)
     input->stop();
     EXPECT_TRUE (callbackDone);
     releaser.join();
+}
+
+//==============================================================================
+namespace
+{
+/** Runs one item's transfer with the real sender and timer to its end. */
+struct SenderRun final : public FirmwareSysexSender::Listener
+{
+    SenderRun (FirmwareItem& item, MidiManager& manager)
+        : sender (&item, &manager)
+    {
+        sender.addListener (this);
+    }
+
+    void sysexSenderStatusChanged (FirmwareSysexSender*, const juce::String& status) override
+    {
+        if (status == "Chunk")
+            ++chunks;
+        else
+            reports.add (status);
+
+        if (onChunk && status == "Chunk")
+            onChunk (chunks);
+    }
+
+    bool runToEnd (int timeoutMs)
+    {
+        sender.startSending();
+        return TestUtilities::runUntil ([this]
+                                        { return reports.contains ("Complete") || reports.contains ("Error"); },
+                                        timeoutMs);
+    }
+
+    FirmwareSysexSender sender;
+    juce::StringArray reports;
+    int chunks = 0;
+    std::function<void (int)> onChunk;
+};
+
+class ReplyListener final : public MidiManager::Listener
+{
+public:
+    void midiMessageReceived (MidiInputPort* source, const juce::MidiMessage& message) override
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        received.push_back ({ source->getName(), bytesOf (message.getRawData(), message.getRawDataSize()) });
+    }
+
+    std::vector<std::pair<juce::String, Bytes>> get() const
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        return received;
+    }
+
+private:
+    mutable std::mutex mutex;
+    std::vector<std::pair<juce::String, Bytes>> received;
+};
+}
+
+TEST (AlsaKernelManager, TheSenderStreamsAnImageToAProgramFoundByNameByteForByte)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    PeerClient peer ("Zarvik Audio");
+    ASSERT_TRUE (waitForPort ("Zarvik Audio", true).isNotEmpty());
+    MidiManager manager;
+    auto item = audioApplication();
+    SenderRun run (item, manager);
+
+    ASSERT_TRUE (run.runToEnd (60000));
+    EXPECT_EQ (run.reports, juce::StringArray ({ "Started", "Complete" }));
+    EXPECT_EQ (run.chunks, item.numChunks);
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return peer.receivedCount() >= (size_t) item.numChunks; }));
+    EXPECT_EQ (peer.receivedCount(), (size_t) item.numChunks);
+    const auto received = concatenated (peer.received());
+    const auto image = bytesOf (BinaryData::RZ41_appap_syx, BinaryData::RZ41_appap_syxSize);
+    EXPECT_TRUE (received == image) << firstDifference (received, image);
+}
+
+TEST (AlsaKernelManager, TheSenderStreamsAnImageToAUsbDeviceByteForByteAndStopsWithErrorWhenItIsUnplugged)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    UsbMidiGadget gadget;
+
+    if (! gadget.isPlugged())
+        GTEST_SKIP() << "no virtual USB bus (dummy_hcd) here";
+
+    ASSERT_TRUE (waitForPort ("Zarvik MIDI 3", true).isNotEmpty());
+    RawMidiReader device (UsbMidiGadget::gadgetInput (2));
+    MidiManager manager;
+
+    FirmwareItem control (BinaryData::RZ41_apptr_syx, BinaryData::RZ41_apptr_syxSize, 256, 3, "Zarvik MIDI 3", "Control Firmware");
+    SenderRun first (control, manager);
+    ASSERT_TRUE (first.runToEnd (30000));
+    EXPECT_EQ (first.reports, juce::StringArray ({ "Started", "Complete" }));
+
+    const auto image = bytesOf (BinaryData::RZ41_apptr_syx, BinaryData::RZ41_apptr_syxSize);
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return device.receivedCount() >= image.size(); }));
+    const auto received = device.received();
+    EXPECT_TRUE (received == image) << firstDifference (received, image);
+
+    // Pulled out halfway through the next transfer.
+    auto audio = audioApplication();
+    FirmwareItem onThirdPort (audio.getImageData().getData(), (int) audio.getImageData().getSize(), 256, 3, "Zarvik MIDI 3", "Audio Application Firmware");
+    SenderRun second (onThirdPort, manager);
+    second.onChunk = [&] (int chunks)
+    {
+        if (chunks == 100)
+            gadget.unplug();
+    };
+
+    ASSERT_TRUE (second.runToEnd (30000));
+    EXPECT_EQ (second.reports, juce::StringArray ({ "Started", "Error" }));
+    EXPECT_LT (second.chunks, onThirdPort.numChunks);
+}
+
+TEST (AlsaKernelManager, TheSenderStopsWithErrorWhenTheProgramExitsMidTransfer)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    auto peer = std::make_unique<PeerClient> ("Zarvik Graphics");
+    ASSERT_TRUE (waitForPort ("Zarvik Graphics", true).isNotEmpty());
+    MidiManager manager;
+    FirmwareItem item (BinaryData::RZ41_appga_syx, BinaryData::RZ41_appga_syxSize, 256, 3, "Zarvik Graphics", "Graphics Application Firmware");
+    SenderRun run (item, manager);
+    run.onChunk = [&] (int chunks)
+    {
+        if (chunks == 50)
+            peer->close();
+    };
+
+    ASSERT_TRUE (run.runToEnd (30000));
+    EXPECT_EQ (run.reports, juce::StringArray ({ "Started", "Error" }));
+    EXPECT_EQ (run.chunks, 50);
+}
+
+TEST (AlsaKernelManager, RepliesFromAProgramReachTheManagersListener)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    PeerClient peer ("Zarvik Control");
+    ASSERT_TRUE (waitForPort ("Zarvik Control", false).isNotEmpty());
+    MidiManager manager;
+    ReplyListener listener;
+    manager.addListener (&listener);
+    manager.openInputPort ("Zarvik Control");
+
+    const Bytes reply { 0xf0, 0x7e, 0x00, 0x06, 0x02, 0x00, 0x20, 0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x06, 0xf7 };
+    peer.sendSysex (reply);
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return ! listener.get().empty(); }));
+    EXPECT_EQ (listener.get().front(), std::make_pair (juce::String ("Zarvik Control"), reply));
+
+    manager.closeInputPort ("Zarvik Control");
+    manager.removeListener (&listener);
 }
