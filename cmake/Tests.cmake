@@ -45,3 +45,9 @@ else()
     file (GLOB zarvik_alsa_tests tests/midi/Alsa*.cpp)
     set_source_files_properties (${zarvik_alsa_tests} PROPERTIES HEADER_FILE_ONLY TRUE)
 endif()
+
+# The app tests run the application's classes, check the Windows icon the build
+# makes and start the executable itself.
+target_link_libraries (zarvik_tests PRIVATE zarvik_app)
+target_compile_definitions (zarvik_tests PRIVATE ZARVIK_WINDOWS_ICON="${ZARVIK_WINDOWS_ICON}")
+add_dependencies (zarvik_tests zarvik_windows_icon ZarvikUpdater)

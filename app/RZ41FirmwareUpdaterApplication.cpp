@@ -1,0 +1,70 @@
+#include "RZ41FirmwareUpdaterApplication.h"
+
+#include "firmware/FirmwarePackage.h"
+
+RZ41FirmwareUpdaterApplication::RZ41FirmwareUpdaterApplication (MidiPortSystem& ports)
+    : midiManager (ports)
+{
+}
+
+RZ41FirmwareUpdaterApplication::~RZ41FirmwareUpdaterApplication() = default;
+
+const juce::String RZ41FirmwareUpdaterApplication::getApplicationName()
+{
+    return ZARVIK_PRODUCT_NAME;
+}
+
+const juce::String RZ41FirmwareUpdaterApplication::getApplicationVersion()
+{
+    return ZARVIK_VERSION;
+}
+
+bool RZ41FirmwareUpdaterApplication::moreThanOneInstanceAllowed()
+{
+    return false;
+}
+
+void RZ41FirmwareUpdaterApplication::initialise (const juce::String&)
+{
+    juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
+
+    createFirmwareItems();
+    controller = std::make_unique<Controller> (&midiManager, &firmwareItems);
+    mainComponent = std::make_unique<MainWindowComponent> (controller.get());
+    controller->addListener (mainComponent.get());
+    mainWindow = std::make_unique<MainWindow> (mainComponent.get());
+}
+
+void RZ41FirmwareUpdaterApplication::shutdown()
+{
+}
+
+void RZ41FirmwareUpdaterApplication::anotherInstanceStarted (const juce::String&)
+{
+}
+
+void RZ41FirmwareUpdaterApplication::systemRequestedQuit()
+{
+    // The question does not pause the transfer: it goes on while the box is open.
+    if (controller == nullptr || ! controller->updateRunning)
+    {
+        quit();
+        return;
+    }
+
+    const auto confirmed = juce::AlertWindow::showOkCancelBox (juce::AlertWindow::WarningIcon,
+                                                               "Update In Progress",
+                                                               "Do you really want to quit ? Pressing OK will leave the device in an unusable state until a firmware update is sucessfully performed.",
+                                                               "Yes",
+                                                               "Cancel",
+                                                               nullptr,
+                                                               nullptr);
+
+    if (confirmed)
+        quit();
+}
+
+void RZ41FirmwareUpdaterApplication::createFirmwareItems()
+{
+    FirmwarePackage::createFirmwareItems (firmwareItems);
+}

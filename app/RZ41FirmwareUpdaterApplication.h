@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/MainWindow.h"
+#include "control/Controller.h"
+#include "firmware/FirmwareItem.h"
+#include "midi/MidiManager.h"
+#include "ui/MainWindowComponent.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+/**
+    The application: owns every long-lived object, creates them in a fixed
+    order in initialise, asks before quitting while an update runs, and
+    releases them in its destructor. Only one instance runs at a time.
+
+    Everything runs on the message thread.
+*/
+class RZ41FirmwareUpdaterApplication final : public juce::JUCEApplication
+{
+public:
+    /** Uses the given MIDI ports, which must outlive the application: the
+        system's in the program, in-process ones in tools and tests. */
+    explicit RZ41FirmwareUpdaterApplication (MidiPortSystem& ports = MidiPortSystem::getSystemPorts());
+    ~RZ41FirmwareUpdaterApplication() override;
+
+    const juce::String getApplicationName() override;
+    const juce::String getApplicationVersion() override;
+    bool moreThanOneInstanceAllowed() override;
+    void initialise (const juce::String& commandLine) override;
+    void shutdown() override;
+    void anotherInstanceStarted (const juce::String& commandLine) override;
+
+    /** Quits at once when no update has been started since the last reset;
+        otherwise only when the user confirms the warning. */
+    void systemRequestedQuit() override;
+
+    /** Null before initialise. */
+    Controller* getController() const noexcept { return controller.get(); }
+    MainWindowComponent* getMainComponent() const noexcept { return mainComponent.get(); }
+    MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
+
+private:
+    void createFirmwareItems();
+
+    // Released in reverse order: the items first, the MIDI manager last.
+    MidiManager midiManager;
+    std::unique_ptr<MainWindowComponent> mainComponent;
+    std::unique_ptr<Controller> controller;
+    std::unique_ptr<MainWindow> mainWindow;
+    juce::OwnedArray<FirmwareItem> firmwareItems;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RZ41FirmwareUpdaterApplication)
+};

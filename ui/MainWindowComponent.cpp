@@ -1,0 +1,387 @@
+#include "MainWindowComponent.h"
+
+#include <BinaryData.h>
+
+namespace
+{
+juce::String joinLines (std::initializer_list<const char*> lines)
+{
+    juce::StringArray pieces;
+
+    for (auto* line : lines)
+        pieces.add (line);
+
+    return pieces.joinIntoString ("\r\n");
+}
+
+juce::Image loadPicture (const char* data, int size)
+{
+    // The cache decodes each picture once; the LED is reloaded at every hardware poll.
+    return juce::ImageCache::getFromMemory (data, size);
+}
+
+void setPictures (juce::ImageButton& button, const juce::Image& normal, const juce::Image& over, const juce::Image& down)
+{
+    const auto none = juce::Colour (0x00000000);
+    button.setImages (true, false, true, normal, 1.0f, none, over, 1.0f, none, down, 1.0f, none, 0.0f);
+}
+
+juce::String stateWord (int state)
+{
+    switch (state)
+    {
+        case Controller::waiting:
+            return "Waiting";
+        case Controller::started:
+            return "Started";
+        case Controller::completed:
+            return "Completed";
+        case Controller::sending:
+            return "Sending";
+        case Controller::aborted:
+            return "Aborted";
+        default:
+            return {};
+    }
+}
+
+juce::String completionMessage()
+{
+    return juce::String ("Firmware has been sent to the device. ") + "\r\n"
+           + "Reset the unit when both screens tells you to do so and the right play button is blinking." + "\r\n"
+           + "Press the OK button after the unit has been reset";
+}
+
+constexpr int controlRow = 0;
+constexpr int audioRow = 1;
+constexpr int graphicsRow = 2;
+}
+
+const juce::String standardInstructionText = joinLines ({ "This process will erase your current firmware and update with new firmware.",
+                                                          "Read these instructions carefully before following them",
+                                                          "1. Power Your device off. ",
+                                                          "2. While holding the left Play and Cue buttons, power the device on",
+                                                          "3. Press the blinking 'Play' button",
+                                                          "4. Wait while both screens indicate they are erasing the firmware.",
+                                                          "5. After both screens indicate they are ready for an update, press the OK Button" });
+
+const juce::String solvaneInstructionText = joinLines ({ "This process will erase your current firmware and update with new firmware.",
+                                                         "Read these instructions carefully before following them",
+                                                         "1. Power Your device off. ",
+                                                         "2. While holding Play and Cue Buttons, power the device on",
+                                                         "3. Press the FX B on CH 4 button",
+                                                         "4. Wait while both screens indicate they are erasing the firmware.",
+                                                         "5. After both screens indicate they are ready for an update, press the OK Button" });
+
+//==============================================================================
+/** Resets the controller when a completion or abort message is dismissed, however it is closed. */
+class MainWindowComponent::AlertWindowCallback final : public juce::ModalComponentManager::Callback
+{
+public:
+    explicit AlertWindowCallback (MainWindowComponent* ownerToUse)
+        : owner (ownerToUse) {}
+
+    void modalStateFinished (int) override
+    {
+        // A message can outlive the component (a test, or a quit while it is on screen).
+        if (owner == nullptr)
+            return;
+
+        owner->controller->resetUpdate();
+        owner->abortAlertShowing = false;
+    }
+
+private:
+    juce::Component::SafePointer<MainWindowComponent> owner;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlertWindowCallback)
+};
+
+//==============================================================================
+MainWindowComponent::MainWindowComponent (Controller* controllerToUse)
+    : controller (controllerToUse)
+{
+    setLookAndFeel (&look);
+
+    const auto picture = loadPicture (BinaryData::Zarvik_DriverUpdateUtility_Background_png, BinaryData::Zarvik_DriverUpdateUtility_Background_pngSize);
+    background.setImage (picture);
+    background.setBounds (0, 0, picture.getWidth(), picture.getHeight());
+    addAndMakeVisible (background);
+
+    setPictures (updateButton,
+                 loadPicture (BinaryData::Zarvik_DriverUpdateUtility_Button_Normal_png, BinaryData::Zarvik_DriverUpdateUtility_Button_Normal_pngSize),
+                 loadPicture (BinaryData::Zarvik_DriverUpdateUtility_Button_Hover_png, BinaryData::Zarvik_DriverUpdateUtility_Button_Hover_pngSize),
+                 loadPicture (BinaryData::Zarvik_DriverUpdateUtility_Button_Press_png, BinaryData::Zarvik_DriverUpdateUtility_Button_Press_pngSize));
+
+    setSize (background.getWidth(), background.getHeight());
+
+    updateButton.setTopLeftPosition (330, getHeight() - updateButton.getHeight() - 20);
+    addAndMakeVisible (updateButton);
+
+    // The LED has no picture yet, so it is still 0 x 0 here and the label starts 7 pixels right of its left edge.
+    hardwareLed.setTopLeftPosition (10, updateButton.getY() + updateButton.getHeight() / 2);
+    addAndMakeVisible (hardwareLed);
+
+    hardwareStatusLabel.setBounds (hardwareLed.getX() + hardwareLed.getWidth() + 7, hardwareLed.getY(), 200, 14);
+    addAndMakeVisible (hardwareStatusLabel);
+
+    availableFirmwareLabel.setText ("Available Firmware", juce::dontSendNotification);
+    currentFirmwareLabel.setText ("Current Firmware", juce::dontSendNotification);
+
+    const juce::Font headingFont (18.0f);
+    const juce::Font versionFont (20.0f);
+    const juce::Colour headingColour (0xFF808080);
+    const juce::Colour versionColour (0xFF555555);
+
+    availableFirmwareLabel.setFont (headingFont);
+    availableFirmwareLabel.setBounds (getWidth() / 2, 195, 150, 18);
+    availableFirmwareLabel.setColour (juce::Label::textColourId, headingColour);
+
+    currentFirmwareLabel.setFont (headingFont);
+    currentFirmwareLabel.setBounds (10, availableFirmwareLabel.getY(), 150, 18);
+    currentFirmwareLabel.setColour (juce::Label::textColourId, headingColour);
+
+    const auto stackUnder = [&] (const juce::Label& heading, std::initializer_list<juce::Label*> lines)
+    {
+        auto y = heading.getBottom() + 2;
+
+        for (auto* line : lines)
+        {
+            line->setColour (juce::Label::textColourId, versionColour);
+            line->setFont (versionFont);
+            line->setBounds (heading.getX(), y, 200, 20);
+            y = line->getBottom() + 2;
+        }
+    };
+
+    stackUnder (availableFirmwareLabel, { &availableControlVersionLabel, &availableAudioVersionLabel, &availableGraphicsVersionLabel });
+    stackUnder (currentFirmwareLabel, { &currentControlVersionLabel, &currentAudioVersionLabel, &currentGraphicsVersionLabel });
+
+    productLabel.setText ("Product: Brelmar Zarvik", juce::dontSendNotification);
+    productLabel.setBounds (10, 160, 200, 16);
+    productLabel.setFont (versionFont);
+    addAndMakeVisible (productLabel);
+
+    // The order decides what lies in front.
+    for (auto* label : { &availableControlVersionLabel,
+                         &availableAudioVersionLabel,
+                         &availableGraphicsVersionLabel,
+                         &availableFirmwareLabel,
+                         &currentControlVersionLabel,
+                         &currentAudioVersionLabel,
+                         &currentGraphicsVersionLabel,
+                         &currentFirmwareLabel })
+        addAndMakeVisible (label);
+
+    hardwareDetectedChanged (false);
+
+    // Transparent, so the well in the background picture shows around the bar.
+    progressBar.setColour (juce::ProgressBar::backgroundColourId, juce::Colour (0x00000000));
+    progressBar.setBounds (21, 316, 457, 24);
+    addAndMakeVisible (progressBar);
+
+    for (int row = 0; row < 3; ++row)
+        statusLabels.add (new juce::Label());
+
+    softwareVersionLabel.setText (juce::String ("Software Version: ") + ZARVIK_VERSION, juce::dontSendNotification);
+    softwareVersionLabel.setBounds (updateButton.getX(), updateButton.getBottom() + 3, 150, 12);
+    addAndMakeVisible (softwareVersionLabel);
+
+    for (int row = 0; row < statusLabels.size(); ++row)
+    {
+        auto* label = statusLabels.getUnchecked (row);
+        label->setBounds (13, progressBar.getBottom() + 19 * row, 400, 19);
+        label->setFont (juce::Font (16.0f));
+        addAndMakeVisible (label);
+    }
+
+    // Key presses reach the key listener only while this panel or one of its children has the focus.
+    setWantsKeyboardFocus (true);
+
+    addKeyListener (this);
+    updateButton.addListener (this);
+}
+
+MainWindowComponent::~MainWindowComponent()
+{
+    // The look is destroyed before the children; nothing may still use it by then.
+    setLookAndFeel (nullptr);
+}
+
+//==============================================================================
+void MainWindowComponent::availableVersionChanged (int processor, const juce::String& version)
+{
+    switch (processor)
+    {
+        case 0:
+            availableControlVersionLabel.setText ("Zarvik Control: " + version, juce::dontSendNotification);
+            break;
+        case 1:
+            availableAudioVersionLabel.setText ("Zarvik Audio: " + version, juce::dontSendNotification);
+            break;
+        case 2:
+            availableGraphicsVersionLabel.setText ("Zarvik Graphics: " + version, juce::dontSendNotification);
+            break;
+        default:
+            break;
+    }
+}
+
+void MainWindowComponent::currentVersionChanged (int processor, const juce::String& version)
+{
+    switch (processor)
+    {
+        case 0:
+            // The control line is shown by its own report, also before the hardware check has.
+            currentControlVersionLabel.setVisible (false);
+            currentControlVersionLabel.setText ("Zarvik Control: " + version, juce::dontSendNotification);
+            currentControlVersionLabel.setVisible (true);
+            break;
+        case 1:
+            currentAudioVersionLabel.setText ("Zarvik Audio: " + version, juce::dontSendNotification);
+            break;
+        case 2:
+            currentGraphicsVersionLabel.setText ("Zarvik Graphics: " + version, juce::dontSendNotification);
+            break;
+        default:
+            break;
+    }
+}
+
+void MainWindowComponent::hardwareDetectedChanged (bool detected)
+{
+    const juce::MessageManagerLock lock (juce::Thread::getCurrentThread());
+
+    if (! lock.lockWasGained())
+        return;
+
+    const auto led = detected ? loadPicture (BinaryData::Zarvik_DriverUpdateUtility_LED_WithHardware_png, BinaryData::Zarvik_DriverUpdateUtility_LED_WithHardware_pngSize)
+                              : loadPicture (BinaryData::Zarvik_DriverUpdateUtility_LED_NoHardware_png, BinaryData::Zarvik_DriverUpdateUtility_LED_NoHardware_pngSize);
+
+    hardwareStatusLabel.setText (detected ? "Hardware Detected" : "Hardware Not Detected", juce::dontSendNotification);
+
+    for (auto* line : { &currentAudioVersionLabel, &currentControlVersionLabel, &currentGraphicsVersionLabel })
+        line->setVisible (detected);
+
+    setPictures (hardwareLed, led, led, led);
+    hardwareLed.setToggleState (false, juce::dontSendNotification);
+    hardwareLed.setClickingTogglesState (false);
+}
+
+void MainWindowComponent::progressChanged (const double& newProgress)
+{
+    const juce::MessageManagerLock lock (juce::Thread::getCurrentThread());
+
+    if (! lock.lockWasGained())
+        return;
+
+    progress = newProgress;
+
+    if (progress == 1.0)
+        showCompletionAlert();
+}
+
+void MainWindowComponent::updateInProgressChanged (bool inProgress)
+{
+    updateButton.setEnabled (! inProgress);
+}
+
+void MainWindowComponent::firmwareItemStateChanged (int item, int state)
+{
+    const auto word = stateWord (state);
+
+    if (state == Controller::aborted)
+        showAbortAlert();
+
+    switch (item)
+    {
+        case Controller::controlFirmware:
+            setStatusText (controlRow, "Control Firmware " + word);
+            break;
+        case Controller::audioApplicationFirmware:
+            setStatusText (audioRow, "Audio Firmware " + word);
+            break;
+        case Controller::audioAssets:
+            setStatusText (audioRow, "Audio Assets " + word);
+            break;
+        case Controller::graphicsApplicationFirmware:
+            setStatusText (graphicsRow, "Graphics Firmware " + word);
+            break;
+        case Controller::graphicsAssets:
+            setStatusText (graphicsRow, "Graphic Assets " + word);
+            break;
+        default:
+            break;
+    }
+}
+
+void MainWindowComponent::setStatusText (int row, const juce::String& text)
+{
+    const juce::MessageManagerLock lock (juce::Thread::getCurrentThread());
+
+    if (! lock.lockWasGained() || ! juce::isPositiveAndBelow (row, statusLabels.size()))
+        return;
+
+    static const char* const prefixes[] = { "Zarvik Control: ", "Zarvik Audio: ", "Zarvik Graphics: " };
+
+    if (juce::isPositiveAndBelow (row, (int) std::size (prefixes)))
+        statusLabels.getUnchecked (row)->setText (prefixes[row] + text, juce::dontSendNotification);
+}
+
+//==============================================================================
+bool MainWindowComponent::keyPressed (const juce::KeyPress& key, juce::Component*)
+{
+    solvaneModeArmed = key.isCurrentlyDown() && key.getTextCharacter() == 'n';
+    return true;
+}
+
+void MainWindowComponent::buttonClicked (juce::Button* button)
+{
+    if (button != &updateButton)
+        return;
+
+    // Stop querying the unit while the user switches it off and on as the instructions say.
+    controller->versionQueryPending = false;
+
+    const auto solvaneMode = solvaneModeArmed;
+    const auto confirmed = juce::AlertWindow::showOkCancelBox (juce::AlertWindow::WarningIcon,
+                                                               solvaneMode ? "Important Firmware Update Information (Solvane Mode)"
+                                                                           : "Important Firmware Update Information",
+                                                               solvaneMode ? solvaneInstructionText : standardInstructionText,
+                                                               "OK",
+                                                               "Cancel",
+                                                               nullptr,
+                                                               nullptr);
+
+    if (confirmed)
+        controller->startUpdate (solvaneMode);
+    else
+        controller->resetUpdate();
+
+    solvaneModeArmed = false;
+}
+
+void MainWindowComponent::showCompletionAlert()
+{
+    juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon,
+                                            "Firmware Update Complete",
+                                            completionMessage(),
+                                            "OK",
+                                            nullptr,
+                                            new AlertWindowCallback (this));
+}
+
+void MainWindowComponent::showAbortAlert()
+{
+    if (abortAlertShowing)
+        return;
+
+    abortAlertShowing = true;
+
+    juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon,
+                                            "Firmware Update Aborted",
+                                            "Firmware update has been aborted due to Midi Error",
+                                            "OK",
+                                            nullptr,
+                                            new AlertWindowCallback (this));
+}
