@@ -89,6 +89,7 @@ public:
 
         owner->controller->resetUpdate();
         owner->abortAlertShowing = false;
+        owner->takeBackKeyboardFocus();
     }
 
 private:
@@ -359,6 +360,15 @@ void MainWindowComponent::buttonClicked (juce::Button* button)
         controller->resetUpdate();
 
     solvaneModeArmed = false;
+    takeBackKeyboardFocus();
+}
+
+void MainWindowComponent::takeBackKeyboardFocus()
+{
+    // A closed dialog leaves the keyboard with nobody unless a window manager
+    // hands it back; the n key must reach this panel before the next click.
+    if (isShowing())
+        grabKeyboardFocus();
 }
 
 void MainWindowComponent::showCompletionAlert()

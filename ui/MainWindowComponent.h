@@ -54,6 +54,7 @@ private:
     void setStatusText (int row, const juce::String& text);
     void showAbortAlert();
     void showCompletionAlert();
+    void takeBackKeyboardFocus();
 
     Controller* const controller;
 

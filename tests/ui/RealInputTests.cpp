@@ -1,0 +1,140 @@
+#include "DialogTestHelpers.h"
+#include "app/MainWindow.h"
+#include "ui/MainWindowComponent.h"
+
+#include <gtest/gtest.h>
+
+using namespace DialogTestHelpers;
+
+// These drive the real window with key and mouse events from the X server
+// (xdotool's XTEST input), the way a user's keyboard and mouse do.
+namespace
+{
+struct NoMidiPorts final : public MidiPortSystem
+{
+    juce::Array<juce::MidiDeviceInfo> getInputs() override { return {}; }
+    juce::Array<juce::MidiDeviceInfo> getOutputs() override { return {}; }
+    std::unique_ptr<MidiInputPort> openInput (const juce::String&, MidiInputPortCallback*) override { return {}; }
+    std::unique_ptr<MidiOutputPort> openOutput (const juce::String&) override { return {}; }
+};
+
+constexpr auto standardTitle = "Important Firmware Update Information";
+constexpr auto solvaneTitle = "Important Firmware Update Information (Solvane Mode)";
+
+class RealInputTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE (TestUtilities::runUntil ([this]
+                                              { return window.isShowing() && component.hasKeyboardFocus (true); }))
+            << "the window opens with the keyboard focus on its content";
+    }
+
+    void TearDown() override { closeAllAlerts(); }
+
+    // Runs xdotool while the message loop goes on, so the window sees the events as they come.
+    static bool xdotool (const juce::StringArray& arguments)
+    {
+        juce::StringArray command ("xdotool");
+        command.addArray (arguments);
+
+        juce::ChildProcess process;
+
+        if (! process.start (command))
+            return false;
+
+        if (! TestUtilities::runUntil ([&process]
+                                       { return ! process.isRunning(); }))
+            return false;
+
+        // Let the events that xdotool queued reach the window.
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
+        return process.getExitCode() == 0;
+    }
+
+    static bool typeKeys (const juce::StringArray& keys)
+    {
+        juce::StringArray arguments ("key", "--delay", "30");
+        arguments.addArray (keys);
+        return xdotool (arguments);
+    }
+
+    // Clicks "Update" with the mouse and answers the instruction dialog with Cancel;
+    // returns the dialog's title, or an empty string when none of the two forms opened.
+    juce::String clickUpdateAndCancel()
+    {
+        DialogAnswerer standard (standardTitle, "Cancel");
+        DialogAnswerer solvane (solvaneTitle, "Cancel");
+
+        const auto centre = component.getChildComponent (1)->getScreenBounds().getCentre();
+
+        if (! xdotool ({ "mousemove", juce::String (centre.x), juce::String (centre.y), "click", "1" }))
+            return {};
+
+        TestUtilities::runUntil ([&]
+                                 { return (standard.answered() || solvane.answered()) && openAlerts().isEmpty(); });
+
+        if (standard.answered() == solvane.answered())
+            return {};
+
+        if (solvane.answered())
+        {
+            EXPECT_EQ (solvane.seenMessage, solvaneInstructionText);
+            return solvaneTitle;
+        }
+
+        EXPECT_EQ (standard.seenMessage, standardInstructionText);
+        return standardTitle;
+    }
+
+    NoMidiPorts ports;
+    MidiManager midiManager { ports };
+    juce::OwnedArray<FirmwareItem> items;
+    Controller controller { &midiManager, &items };
+    MainWindowComponent component { &controller };
+    MainWindow window { &component };
+};
+}
+
+TEST_F (RealInputTest, TheNKeyBeforeAClickOpensTheSolvaneFormOnceThenTheStandardForm)
+{
+    ASSERT_TRUE (typeKeys ({ "n" }));
+
+    EXPECT_EQ (clickUpdateAndCancel(), solvaneTitle);
+    EXPECT_EQ (clickUpdateAndCancel(), standardTitle) << "the click used up the n";
+}
+
+TEST_F (RealInputTest, AnyOtherKeyAfterTheNDisarmsIt)
+{
+    for (auto* otherKey : { "m", "shift+n", "Escape" })
+    {
+        ASSERT_TRUE (typeKeys ({ "n", otherKey }));
+        EXPECT_EQ (clickUpdateAndCancel(), standardTitle) << "after n and " << otherKey;
+    }
+
+    // Focus now sits on the button, and the key still reaches the panel's listener.
+    ASSERT_TRUE (typeKeys ({ "n" }));
+    EXPECT_EQ (clickUpdateAndCancel(), solvaneTitle);
+}
+
+TEST_F (RealInputTest, AnUpperCaseNDoesNotArmIt)
+{
+    ASSERT_TRUE (typeKeys ({ "shift+n" }));
+    EXPECT_EQ (clickUpdateAndCancel(), standardTitle);
+}
+
+TEST_F (RealInputTest, TheKeyboardComesBackToThePanelWhenTheCompletionMessageIsClosedWithReturn)
+{
+    component.progressChanged (1.0);
+    ASSERT_TRUE (TestUtilities::runUntil ([]
+                                          { auto* alert = findAlert ("Firmware Update Complete"); return alert != nullptr && alert->hasKeyboardFocus (true); }));
+
+    ASSERT_TRUE (typeKeys ({ "Return" }));
+    ASSERT_TRUE (TestUtilities::runUntil ([]
+                                          { return openAlerts().isEmpty(); }));
+    EXPECT_TRUE (controller.versionQueryPending) << "closing it reset the controller";
+
+    ASSERT_TRUE (typeKeys ({ "n" }));
+    EXPECT_EQ (clickUpdateAndCancel(), solvaneTitle);
+}
