@@ -90,12 +90,13 @@ inline void closeAllAlerts()
 }
 
 /** Answers the next alert with the given title from inside whatever modal
-        loop shows it, and remembers what it saw. An empty button text presses Escape. */
+    loop shows it, and remembers what it saw. An empty button text presses
+    Escape. The answer may wait a while, as a user reading the message does. */
 class DialogAnswerer final : private juce::Timer
 {
 public:
-    DialogAnswerer (juce::String titleToAnswer, juce::String buttonToPress)
-        : title (std::move (titleToAnswer)), button (std::move (buttonToPress))
+    DialogAnswerer (juce::String titleToAnswer, juce::String buttonToPress, int answerAfterMs = 0)
+        : title (std::move (titleToAnswer)), button (std::move (buttonToPress)), delayMs (answerAfterMs)
     {
         startTimer (10);
     }
@@ -119,13 +120,22 @@ private:
         if (alert == nullptr || ! alert->isShowing())
             return;
 
-        stopTimer();
-        seenMessage = messageOf (*alert);
-        seenButtons = buttonTextsOf (*alert);
-        seenWarningIcon = alert->getAlertType() == juce::MessageBoxIconType::WarningIcon;
+        if (! seen)
+        {
+            seen = true;
+            seenAt = juce::Time::getMillisecondCounter();
+            seenMessage = messageOf (*alert);
+            seenButtons = buttonTextsOf (*alert);
+            seenWarningIcon = alert->getAlertType() == juce::MessageBoxIconType::WarningIcon;
 
-        if (onSeen)
-            onSeen();
+            if (onSeen)
+                onSeen();
+        }
+
+        if (juce::Time::getMillisecondCounter() - seenAt < (juce::uint32) delayMs)
+            return;
+
+        stopTimer();
 
         if (button.isEmpty())
             pressKey (*alert, juce::KeyPress::escapeKey);
@@ -136,6 +146,8 @@ private:
     }
 
     const juce::String title, button;
-    bool done = false;
+    const int delayMs;
+    bool seen = false, done = false;
+    juce::uint32 seenAt = 0;
 };
 }

@@ -1,5 +1,6 @@
 #include "DialogTestHelpers.h"
 #include "app/MainWindow.h"
+#include "midi/InProcessMidiPorts.h"
 #include "ui/MainWindowComponent.h"
 
 #include <BinaryData.h>
@@ -9,15 +10,6 @@ using namespace DialogTestHelpers;
 
 namespace
 {
-// A computer with no MIDI ports at all: the unit is not connected.
-struct NoMidiPorts final : public MidiPortSystem
-{
-    juce::Array<juce::MidiDeviceInfo> getInputs() override { return {}; }
-    juce::Array<juce::MidiDeviceInfo> getOutputs() override { return {}; }
-    std::unique_ptr<MidiInputPort> openInput (const juce::String&, MidiInputPortCallback*) override { return {}; }
-    std::unique_ptr<MidiOutputPort> openOutput (const juce::String&) override { return {}; }
-};
-
 enum Child
 {
     background,
@@ -72,12 +64,14 @@ protected:
 
     bool barShows (double expected)
     {
-        return TestUtilities::runUntil ([&] { return std::abs (shownProgress() - expected) < 0.01; }, 3000);
+        return TestUtilities::runUntil ([&]
+                                        { return std::abs (shownProgress() - expected) < 0.01; },
+                                        3000);
     }
 
     static juce::Image picture (const char* data, int size) { return juce::ImageCache::getFromMemory (data, size); }
 
-    NoMidiPorts ports;
+    InProcessMidiPorts ports; // nothing plugged in: the unit is not connected
     MidiManager midiManager { ports };
     juce::OwnedArray<FirmwareItem> items;
     Controller controller { &midiManager, &items };

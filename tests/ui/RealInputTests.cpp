@@ -1,23 +1,17 @@
 #include "DialogTestHelpers.h"
+#include "RealInput.h"
 #include "app/MainWindow.h"
+#include "midi/InProcessMidiPorts.h"
 #include "ui/MainWindowComponent.h"
 
 #include <gtest/gtest.h>
 
 using namespace DialogTestHelpers;
+using namespace RealInput;
 
-// These drive the real window with key and mouse events from the X server
-// (xdotool's XTEST input), the way a user's keyboard and mouse do.
+// These drive the real window with key and mouse events from the X server.
 namespace
 {
-struct NoMidiPorts final : public MidiPortSystem
-{
-    juce::Array<juce::MidiDeviceInfo> getInputs() override { return {}; }
-    juce::Array<juce::MidiDeviceInfo> getOutputs() override { return {}; }
-    std::unique_ptr<MidiInputPort> openInput (const juce::String&, MidiInputPortCallback*) override { return {}; }
-    std::unique_ptr<MidiOutputPort> openOutput (const juce::String&) override { return {}; }
-};
-
 constexpr auto standardTitle = "Important Firmware Update Information";
 constexpr auto solvaneTitle = "Important Firmware Update Information (Solvane Mode)";
 
@@ -33,33 +27,6 @@ protected:
 
     void TearDown() override { closeAllAlerts(); }
 
-    // Runs xdotool while the message loop goes on, so the window sees the events as they come.
-    static bool xdotool (const juce::StringArray& arguments)
-    {
-        juce::StringArray command ("xdotool");
-        command.addArray (arguments);
-
-        juce::ChildProcess process;
-
-        if (! process.start (command))
-            return false;
-
-        if (! TestUtilities::runUntil ([&process]
-                                       { return ! process.isRunning(); }))
-            return false;
-
-        // Let the events that xdotool queued reach the window.
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
-        return process.getExitCode() == 0;
-    }
-
-    static bool typeKeys (const juce::StringArray& keys)
-    {
-        juce::StringArray arguments ("key", "--delay", "30");
-        arguments.addArray (keys);
-        return xdotool (arguments);
-    }
-
     // Clicks "Update" with the mouse and answers the instruction dialog with Cancel;
     // returns the dialog's title, or an empty string when none of the two forms opened.
     juce::String clickUpdateAndCancel()
@@ -67,9 +34,7 @@ protected:
         DialogAnswerer standard (standardTitle, "Cancel");
         DialogAnswerer solvane (solvaneTitle, "Cancel");
 
-        const auto centre = component.getChildComponent (1)->getScreenBounds().getCentre();
-
-        if (! xdotool ({ "mousemove", juce::String (centre.x), juce::String (centre.y), "click", "1" }))
+        if (! click (*component.getChildComponent (1)))
             return {};
 
         TestUtilities::runUntil ([&]
@@ -88,7 +53,7 @@ protected:
         return standardTitle;
     }
 
-    NoMidiPorts ports;
+    InProcessMidiPorts ports; // nothing plugged in: the unit is not connected
     MidiManager midiManager { ports };
     juce::OwnedArray<FirmwareItem> items;
     Controller controller { &midiManager, &items };
