@@ -49,5 +49,10 @@ endif()
 # The app tests run the application's classes, check the Windows icon the build
 # makes and start the executable itself.
 target_link_libraries (zarvik_tests PRIVATE zarvik_app)
-target_compile_definitions (zarvik_tests PRIVATE ZARVIK_WINDOWS_ICON="${ZARVIK_WINDOWS_ICON}")
+target_compile_definitions (zarvik_tests PRIVATE
+    ZARVIK_WINDOWS_ICON="${ZARVIK_WINDOWS_ICON}"
+    ZARVIK_BUILD_DIR="${CMAKE_BINARY_DIR}")
 add_dependencies (zarvik_tests zarvik_windows_icon ZarvikUpdater)
+if (TARGET zarvik_desktop_icons)
+    add_dependencies (zarvik_tests zarvik_desktop_icons)
+endif()

@@ -1,0 +1,165 @@
+#include "tests/TestUtilities.h"
+
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr auto appName = "Brelmar Zarvik Firmware Updater";
+constexpr auto linuxName = "brelmar-zarvik-firmware-updater";
+
+juce::String run (const juce::StringArray& command, int* exitCode = nullptr)
+{
+    juce::ChildProcess process;
+
+    if (! process.start (command))
+        return {};
+
+    const auto output = process.readAllProcessOutput();
+    process.waitForProcessToFinish (60000);
+
+    if (exitCode != nullptr)
+        *exitCode = (int) process.getExitCode();
+
+    return output;
+}
+
+// Visible top-level windows of the updater on the display, whoever opened them.
+int countUpdaterWindows()
+{
+    const auto output = run ({ "xdotool", "search", "--onlyvisible", "--name", juce::String ("^") + appName + "$" });
+    auto windows = juce::StringArray::fromLines (output);
+    windows.removeEmptyStrings();
+    return windows.size();
+}
+}
+
+//==============================================================================
+TEST (ApplicationInstances, ASecondLaunchOpensNoSecondWindowAndLeavesTheFirstRunning)
+{
+    {
+        juce::InterProcessLock lock (juce::String ("juceAppLock_") + appName);
+
+        if (! lock.enter (0))
+            GTEST_SKIP() << "the updater is already running on this machine";
+    }
+
+    juce::ChildProcess first;
+    ASSERT_TRUE (first.start (juce::StringArray (ZARVIK_APP_PATH), 0));
+    ASSERT_TRUE (TestUtilities::runUntil ([]
+                                          { return countUpdaterWindows() == 1; },
+                                          20000));
+
+    juce::ChildProcess second;
+    ASSERT_TRUE (second.start (juce::StringArray (ZARVIK_APP_PATH), 0));
+    ASSERT_TRUE (TestUtilities::runUntil ([&second]
+                                          { return ! second.isRunning(); },
+                                          10000))
+        << "the second launch ends by itself";
+    EXPECT_EQ (second.getExitCode(), 0u);
+
+    EXPECT_EQ (countUpdaterWindows(), 1);
+    EXPECT_TRUE (first.isRunning());
+
+    first.kill();
+}
+
+//==============================================================================
+TEST (WindowsIcon, HoldsSixteenThirtyTwoAndFortyEightPixelsAt32BitsAnd256AsPng)
+{
+    juce::MemoryBlock ico;
+    ASSERT_TRUE (juce::File (ZARVIK_WINDOWS_ICON).loadFileAsData (ico));
+    ASSERT_GT (ico.getSize(), 6u);
+
+    juce::MemoryInputStream in (ico, false);
+    EXPECT_EQ (in.readShort(), 0) << "reserved";
+    EXPECT_EQ (in.readShort(), 1) << "an icon, not a cursor";
+    ASSERT_EQ (in.readShort(), 4) << "four images";
+
+    const int expectedSizes[] = { 16, 32, 48, 256 };
+
+    for (auto expectedSize : expectedSizes)
+    {
+        const auto width = (int) in.readByte() & 0xff;
+        const auto height = (int) in.readByte() & 0xff;
+        in.readByte(); // colour count
+        in.readByte(); // reserved
+        in.readShort(); // planes
+        const auto bitsPerPixel = in.readShort();
+        const auto size = (size_t) in.readInt();
+        const auto offset = (size_t) in.readInt();
+
+        // A 256-pixel side is written as 0.
+        EXPECT_EQ (width == 0 ? 256 : width, expectedSize);
+        EXPECT_EQ (height == 0 ? 256 : height, expectedSize);
+        EXPECT_EQ (bitsPerPixel, 32) << expectedSize << " pixels";
+        ASSERT_LE (offset + size, ico.getSize());
+
+        const auto* data = static_cast<const juce::uint8*> (ico.getData()) + offset;
+        const auto isPng = size > 8 && memcmp (data, "\x89PNG\r\n\x1a\n", 8) == 0;
+        EXPECT_EQ (isPng, expectedSize == 256) << expectedSize << " pixels";
+
+        if (! isPng)
+        {
+            // A bitmap info header of a 32-bit picture, twice as high for its mask.
+            juce::MemoryInputStream header (data, size, false);
+            EXPECT_EQ (header.readInt(), 40);
+            EXPECT_EQ (header.readInt(), expectedSize);
+            EXPECT_EQ (header.readInt(), expectedSize * 2);
+            header.readShort();
+            EXPECT_EQ (header.readShort(), 32);
+        }
+        else
+        {
+            const auto picture = juce::ImageFileFormat::loadFrom (data, size);
+            EXPECT_EQ (picture.getWidth(), 256);
+            EXPECT_EQ (picture.getHeight(), 256);
+        }
+    }
+}
+
+//==============================================================================
+TEST (LinuxInstall, PutsTheProgramItsDesktopEntryAndItsIconsWhereTheDesktopLooks)
+{
+    const juce::TemporaryFile prefixHolder;
+    const auto prefix = prefixHolder.getFile();
+    ASSERT_TRUE (prefix.createDirectory());
+
+    int exitCode = -1;
+    const auto output = run ({ "cmake", "--install", ZARVIK_BUILD_DIR, "--prefix", prefix.getFullPathName() }, &exitCode);
+    ASSERT_EQ (exitCode, 0) << output;
+
+    const auto program = prefix.getChildFile ("bin").getChildFile (linuxName);
+    EXPECT_TRUE (program.existsAsFile());
+    EXPECT_EQ (::access (program.getFullPathName().toRawUTF8(), X_OK), 0) << "executable";
+    EXPECT_EQ (program.getSize(), juce::File (ZARVIK_APP_PATH).getSize());
+
+    const auto entry = prefix.getChildFile ("share/applications").getChildFile (juce::String (linuxName) + ".desktop");
+    ASSERT_TRUE (entry.existsAsFile());
+
+    juce::StringPairArray keys;
+
+    for (const auto& line : juce::StringArray::fromLines (entry.loadFileAsString()))
+        if (line.contains ("="))
+            keys.set (line.upToFirstOccurrenceOf ("=", false, false), line.fromFirstOccurrenceOf ("=", false, false));
+
+    EXPECT_TRUE (entry.loadFileAsString().startsWith ("[Desktop Entry]"));
+    EXPECT_EQ (keys["Type"], "Application");
+    EXPECT_EQ (keys["Name"], appName);
+    EXPECT_EQ (keys["Exec"], linuxName);
+    EXPECT_EQ (keys["Icon"], linuxName);
+
+    for (auto size : { 16, 24, 32, 48, 64, 128, 256, 512 })
+    {
+        const auto icon = prefix.getChildFile ("share/icons/hicolor")
+                              .getChildFile (juce::String (size) + "x" + juce::String (size))
+                              .getChildFile ("apps")
+                              .getChildFile (juce::String (linuxName) + ".png");
+        const auto picture = juce::ImageFileFormat::loadFrom (icon);
+        EXPECT_EQ (picture.getWidth(), size) << icon.getFullPathName();
+        EXPECT_EQ (picture.getHeight(), size) << icon.getFullPathName();
+    }
+
+    prefix.deleteRecursively();
+}
