@@ -43,8 +43,18 @@ add_custom_target (zarvik_windows_icon DEPENDS "${ZARVIK_WINDOWS_ICON}")
 
 # Windows: our own version resource (its file and product versions are not the
 # application's version), two icon groups and a manifest, instead of JUCE's.
-set (ZARVIK_WINDOWS_RC_TEMPLATE "${PROJECT_SOURCE_DIR}/app/windows/ZarvikUpdater.rc.in")
+# The resource script is written in every build, so the tests can compile it.
 set (ZARVIK_WINDOWS_MANIFEST "${PROJECT_SOURCE_DIR}/app/windows/ZarvikUpdater.manifest")
+set (ZARVIK_WINDOWS_RC "${CMAKE_BINARY_DIR}/windows/ZarvikUpdater.rc")
+
+if (MSVC)
+    # The linker embeds the manifest; a second one in the resources would clash.
+    set (ZARVIK_RC_MANIFEST_LINE "")
+else()
+    set (ZARVIK_RC_MANIFEST_LINE "1 24 \"${ZARVIK_WINDOWS_MANIFEST}\"")
+endif()
+
+configure_file ("${PROJECT_SOURCE_DIR}/app/windows/ZarvikUpdater.rc.in" "${ZARVIK_WINDOWS_RC}" @ONLY)
 
 if (CMAKE_SYSTEM_NAME STREQUAL "Windows")
     get_target_property (zarvik_updater_sources ZarvikUpdater SOURCES)
@@ -52,16 +62,11 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Windows")
     set_target_properties (ZarvikUpdater PROPERTIES SOURCES "${zarvik_updater_sources}")
 
     if (MSVC)
-        # The linker embeds the manifest; a second one in the resources would clash.
-        set (ZARVIK_RC_MANIFEST_LINE "")
         target_sources (ZarvikUpdater PRIVATE "${ZARVIK_WINDOWS_MANIFEST}")
-    else()
-        set (ZARVIK_RC_MANIFEST_LINE "1 24 \"${ZARVIK_WINDOWS_MANIFEST}\"")
     endif()
 
-    configure_file ("${ZARVIK_WINDOWS_RC_TEMPLATE}" "${CMAKE_BINARY_DIR}/windows/ZarvikUpdater.rc" @ONLY)
-    target_sources (ZarvikUpdater PRIVATE "${CMAKE_BINARY_DIR}/windows/ZarvikUpdater.rc")
-    set_source_files_properties ("${CMAKE_BINARY_DIR}/windows/ZarvikUpdater.rc" PROPERTIES
+    target_sources (ZarvikUpdater PRIVATE "${ZARVIK_WINDOWS_RC}")
+    set_source_files_properties ("${ZARVIK_WINDOWS_RC}" PROPERTIES
         OBJECT_DEPENDS "${ZARVIK_WINDOWS_ICON};${ZARVIK_WINDOWS_MANIFEST}")
     add_dependencies (ZarvikUpdater zarvik_windows_icon)
 endif()

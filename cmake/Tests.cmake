@@ -51,6 +51,7 @@ endif()
 target_link_libraries (zarvik_tests PRIVATE zarvik_app)
 target_compile_definitions (zarvik_tests PRIVATE
     ZARVIK_WINDOWS_ICON="${ZARVIK_WINDOWS_ICON}"
+    ZARVIK_WINDOWS_RC="${ZARVIK_WINDOWS_RC}"
     ZARVIK_BUILD_DIR="${CMAKE_BINARY_DIR}")
 add_dependencies (zarvik_tests zarvik_windows_icon ZarvikUpdater)
 if (TARGET zarvik_desktop_icons)

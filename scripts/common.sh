@@ -10,10 +10,12 @@ ZARVIK_BUILD="${ZARVIK_BUILD:-$ZARVIK_ROOT/build}"
 ZARVIK_RUN_PACKAGES=(cmake ninja-build g++ pkg-config juce-modules-source libasound2-dev zlib1g-dev fonts-dejavu-core)
 
 # Further packages for the tests: GoogleTest, a virtual display with input
-# events and screenshots, the typeface the pictures are painted with, and what
-# the virtual machine with a real ALSA kernel needs.
+# events and screenshots, the typeface the pictures are painted with, what
+# the virtual machine with a real ALSA kernel needs, and the Windows resource
+# compiler that checks the executable's Windows resources.
 ZARVIK_TEST_PACKAGES=(googletest libgtest-dev xvfb xauth xdotool imagemagick alsa-utils fonts-dejavu-core
-                      qemu-system-x86 linux-image-amd64 busybox-static)
+                      qemu-system-x86 linux-image-amd64 busybox-static
+                      binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev)
 
 zarvik_install_missing() {
     local missing=()

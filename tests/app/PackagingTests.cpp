@@ -163,3 +163,48 @@ TEST (LinuxInstall, PutsTheProgramItsDesktopEntryAndItsIconsWhereTheDesktopLooks
 
     prefix.deleteRecursively();
 }
+
+//==============================================================================
+TEST (WindowsResources, CarryTheVersionFieldsTwoIconGroupsAndAnAsInvokerManifest)
+{
+    const juce::File windres ("/usr/bin/x86_64-w64-mingw32-windres");
+
+    if (! windres.existsAsFile())
+        GTEST_SKIP() << "no Windows resource compiler (binutils-mingw-w64-x86-64)";
+
+    // The script is compiled as a Windows build compiles it, then listed back.
+    const juce::TemporaryFile compiled (".res");
+    int exitCode = -1;
+    const auto errors = run ({ windres.getFullPathName(),
+                               "--preprocessor=cpp",
+                               "--preprocessor-arg=-xc-header",
+                               "--preprocessor-arg=-DRC_INVOKED",
+                               "--preprocessor-arg=-D_WIN32",
+                               "--preprocessor-arg=-D_WIN64",
+                               "--preprocessor-arg=-D__x86_64__",
+                               "-I/usr/share/mingw-w64/include",
+                               ZARVIK_WINDOWS_RC,
+                               "-O",
+                               "coff",
+                               "-o",
+                               compiled.getFile().getFullPathName() },
+                             &exitCode);
+    ASSERT_EQ (exitCode, 0) << errors;
+
+    const auto listing = run ({ windres.getFullPathName(), "-i", compiled.getFile().getFullPathName(), "-J", "coff", "-O", "rc" });
+
+    for (const auto* expected : { "VALUE \"CompanyName\", \"Brelmar\"",
+                                  "VALUE \"FileDescription\", \"Brelmar Zarvik Firmware Updater\"",
+                                  "VALUE \"ProductName\", \"Brelmar Zarvik Firmware Updater\"",
+                                  "VALUE \"FileVersion\", \"1.0.5.0\"",
+                                  "VALUE \"ProductVersion\", \"1.0.5\"",
+                                  "FILEVERSION 1, 0, 5, 0",
+                                  "\"IDI_ICON1\" 14 /* RT_GROUP_ICON */",
+                                  "\"IDI_ICON2\" 14 /* RT_GROUP_ICON */",
+                                  "1 24 /* RT_MANIFEST */",
+                                  "level=\"\"asInvoker\"\" uiAccess=\"\"false\"\"" })
+        EXPECT_TRUE (listing.contains (expected)) << expected;
+
+    // Each group holds the four pictures of the icon file.
+    EXPECT_EQ (listing.length() - listing.replace ("Has 4 elements", "").length(), 2 * juce::String ("Has 4 elements").length());
+}
