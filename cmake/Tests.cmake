@@ -12,11 +12,24 @@ target_compile_definitions (zarvik_tests PRIVATE
     ZARVIK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 zarvik_strict_warnings (zarvik_tests)
 
+# Suites that open windows and take the keyboard focus, or type and click
+# through the X server: they share one display, so they run one at a time.
+set (zarvik_window_suites
+    MainWindowComponentTest.*:UpdateClickTest.*:MainWindowComponentConcurrency.*:RealInputTest.*
+    :ApplicationTest.*:ApplicationQuitTest.*:ApplicationInstances.*)
+string (REPLACE ";" "" zarvik_window_suites "${zarvik_window_suites}")
+
 # Discovery runs at test time, so a display (Xvfb) is only needed then.
 gtest_discover_tests (zarvik_tests
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
+    TEST_FILTER "-${zarvik_window_suites}"
     PROPERTIES TIMEOUT 300)
+gtest_discover_tests (zarvik_tests
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    TEST_FILTER "${zarvik_window_suites}"
+    PROPERTIES TIMEOUT 300 RESOURCE_LOCK display)
 
 target_link_libraries (zarvik_tests PRIVATE zarvik_simulator)
 

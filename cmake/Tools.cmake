@@ -31,6 +31,7 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
     target_link_libraries (zarvik-sim PRIVATE zarvik_sim_report ALSA::ALSA)
     zarvik_strict_warnings (zarvik-sim)
 endif()
+
 # Shows the updater's real window in a chosen state, on in-process ports with a
 # simulated unit, for screenshots (scripts/screenshots.sh).
 add_executable (zarvik-window-harness tools/window-harness/Main.cpp)
