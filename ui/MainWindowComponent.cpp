@@ -83,7 +83,7 @@ public:
 
     void modalStateFinished (int) override
     {
-        // A message can outlive the component (a test, or a quit while it is on screen).
+        // The component may be gone while its message is still on screen.
         if (owner == nullptr)
             return;
 

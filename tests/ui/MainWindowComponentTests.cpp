@@ -491,14 +491,3 @@ TEST_F (UpdateClickTest, AKeyThatIsNotHeldDownDoesNotArmTheAlternativeInstructio
     ASSERT_TRUE (clickUpdateAndAnswer (answerer));
     EXPECT_EQ (answerer.seenMessage, standardInstructionText);
 }
-
-TEST_F (UpdateClickTest, OtherButtonsAreIgnored)
-{
-    juce::TextButton other ("Other");
-    controller.versionQueryPending = true;
-
-    component.buttonClicked (&other);
-
-    EXPECT_TRUE (controller.versionQueryPending);
-    EXPECT_TRUE (openAlerts().isEmpty());
-}
