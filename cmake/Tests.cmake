@@ -51,6 +51,16 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
                           "$<TARGET_FILE:zarvik_tests>" --gtest_filter=AlsaKernel*)
         # The virtual machine loads the CPU: run it alone, so it slows no timed test.
         set_tests_properties (AlsaKernelTestsInVirtualMachine PROPERTIES LABELS alsa TIMEOUT 600 RUN_SERIAL TRUE)
+
+        # The ThreadSanitizer pass reruns what matches "Concurrency": there the
+        # kernel's concurrency tests run in the virtual machine on their own.
+        if (ZARVIK_SANITIZER STREQUAL "thread")
+            add_test (NAME AlsaKernelConcurrencyInVirtualMachine
+                      COMMAND "${ZARVIK_ALSA_VM}" --virmidi 1 --quiet --timeout 500 --
+                              env "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1"
+                              "$<TARGET_FILE:zarvik_tests>" --gtest_filter=AlsaKernelConcurrency*)
+            set_tests_properties (AlsaKernelConcurrencyInVirtualMachine PROPERTIES LABELS alsa TIMEOUT 600 RUN_SERIAL TRUE)
+        endif()
     else()
         message (WARNING "No alsa-vm at ${ZARVIK_ALSA_VM}: the tests on the kernel's MIDI stack will not run")
     endif()

@@ -612,3 +612,83 @@ TEST (AlsaKernelManager, RepliesFromAProgramReachTheManagersListener)
     manager.closeInputPort ("Zarvik Control");
     manager.removeListener (&listener);
 }
+
+TEST (AlsaKernelManager, AnIdentityRequestAndItsReplyCrossAUsbDeviceWhoseInputAndOutputAreBothOpen)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    UsbMidiGadget gadget;
+
+    if (! gadget.isPlugged())
+        GTEST_SKIP() << "no virtual USB bus (dummy_hcd) here";
+
+    ASSERT_TRUE (waitForPort ("Zarvik MIDI 1", false).isNotEmpty());
+    RawMidiReader device (UsbMidiGadget::gadgetInput (0));
+    MidiManager manager;
+    ReplyListener listener;
+    manager.addListener (&listener);
+    manager.openOutputPort ("Zarvik MIDI 1");
+    manager.openInputPort ("Zarvik MIDI 1");
+
+    const Bytes request { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 };
+    EXPECT_EQ (manager.sendMessageToPort ("Zarvik MIDI 1", juce::MidiMessage (request.data(), (int) request.size())), 1);
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return device.receivedCount() >= request.size(); }));
+    EXPECT_EQ (device.received(), request);
+
+    // The device answers on the same cable.
+    const Bytes reply { 0xf0, 0x7e, 0x00, 0x06, 0x02, 0x00, 0x20, 0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x06, 0xf7 };
+    snd_rawmidi_t* deviceOutput = nullptr;
+    ASSERT_EQ (snd_rawmidi_open (nullptr, &deviceOutput, UsbMidiGadget::gadgetInput (0).toRawUTF8(), 0), 0);
+    EXPECT_EQ (snd_rawmidi_write (deviceOutput, reply.data(), reply.size()), (ssize_t) reply.size());
+    snd_rawmidi_drain (deviceOutput);
+    snd_rawmidi_close (deviceOutput);
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return ! listener.get().empty(); }));
+    EXPECT_EQ (listener.get().front(), std::make_pair (juce::String ("Zarvik MIDI 1"), reply));
+
+    manager.closeInputPort ("Zarvik MIDI 1");
+    manager.closeOutputPort ("Zarvik MIDI 1");
+    manager.removeListener (&listener);
+}
+
+TEST (AlsaKernelConcurrency, ListingFromOtherThreadsWhileATransferRunsLosesNothingAndAlwaysSeesThePort)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    PeerClient peer ("Zarvik Audio");
+    const auto identifier = waitForPort ("Zarvik Audio", true);
+    ASSERT_TRUE (identifier.isNotEmpty());
+    auto output = systemPorts().openOutput (identifier);
+    ASSERT_NE (output, nullptr);
+
+    std::atomic<bool> sending { true };
+    std::atomic<int> listings { 0 }, portMissing { 0 };
+    std::vector<std::thread> listers;
+
+    for (int i = 0; i < 2; ++i)
+        listers.emplace_back ([&]
+                              {
+                                  while (sending)
+                                  {
+                                      if (! systemPorts().getOutputs().contains ({ "Zarvik Audio", identifier }))
+                                          ++portMissing;
+
+                                      systemPorts().getInputs();
+                                      ++listings;
+                                  } });
+
+    const FirmwareItem item (BinaryData::RZ41_apptr_syx, BinaryData::RZ41_apptr_syxSize, 256, 3, "Zarvik Audio", "Control Firmware");
+    EXPECT_TRUE (sendSlices (*output, item).allSent);
+    sending = false;
+
+    for (auto& t : listers)
+        t.join();
+
+    EXPECT_GT (listings.load(), 0);
+    EXPECT_EQ (portMissing.load(), 0);
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return peer.receivedCount() >= (size_t) item.numChunks; }));
+    EXPECT_EQ (concatenated (peer.received()), bytesOf (BinaryData::RZ41_apptr_syx, BinaryData::RZ41_apptr_syxSize));
+}
