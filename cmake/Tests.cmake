@@ -65,7 +65,7 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
         message (WARNING "No alsa-vm at ${ZARVIK_ALSA_VM}: the tests on the kernel's MIDI stack will not run")
     endif()
 else()
-    file (GLOB zarvik_alsa_tests tests/midi/Alsa*.cpp)
+    file (GLOB zarvik_alsa_tests tests/midi/Alsa*.cpp tests/control/Alsa*.cpp)
     set_source_files_properties (${zarvik_alsa_tests} PROPERTIES HEADER_FILE_ONLY TRUE)
 endif()
 
