@@ -45,6 +45,10 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
     set (ZARVIK_ALSA_VM "${PROJECT_SOURCE_DIR}/../shared/tools/alsa-vm" CACHE FILEPATH
          "The alsa-vm tool that runs the tests on the kernel's MIDI stack")
 
+    # An update of zarvik-sim, the simulated unit on the sequencer, end to end.
+    add_dependencies (zarvik_tests zarvik-sim)
+    target_compile_definitions (zarvik_tests PRIVATE ZARVIK_SIM_PATH="$<TARGET_FILE:zarvik-sim>")
+
     if (EXISTS "${ZARVIK_ALSA_VM}")
         add_test (NAME AlsaKernelTestsInVirtualMachine
                   COMMAND "${ZARVIK_ALSA_VM}" --virmidi 1 --quiet --timeout 500 --

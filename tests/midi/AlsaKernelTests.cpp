@@ -1,6 +1,8 @@
 #include "../TestUtilities.h"
 #include "AlsaKernelHelpers.h"
+#include "control/Controller.h"
 #include "firmware/FirmwareItem.h"
+#include "firmware/FirmwarePackage.h"
 #include "firmware/FirmwareSysexSender.h"
 #include "midi/MidiManager.h"
 #include "midi/MidiPorts.h"
@@ -692,3 +694,52 @@ TEST (AlsaKernelConcurrency, ListingFromOtherThreadsWhileATransferRunsLosesNothi
                                           { return peer.receivedCount() >= (size_t) item.numChunks; }));
     EXPECT_EQ (concatenated (peer.received()), bytesOf (BinaryData::RZ41_apptr_syx, BinaryData::RZ41_apptr_syxSize));
 }
+
+//==============================================================================
+#ifdef ZARVIK_SIM_PATH
+TEST (AlsaKernelUpdate, AnUpdateOfTheSimulatedUnitOnTheSequencerArrivesIntact)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    // zarvik-sim is another program with the unit's three ports; it checks
+    // every image it receives and exits with 0 only when all three arrived
+    // intact. Should one not, it is told to stop (and report) in the end.
+    juce::ChildProcess unit;
+    ASSERT_TRUE (unit.start (juce::StringArray { "timeout", "150", ZARVIK_SIM_PATH, "--images", "3", "--quiet" }));
+
+    for (auto* name : { "Zarvik Control", "Zarvik Audio", "Zarvik Graphics" })
+        ASSERT_TRUE (waitForPort (name, true).isNotEmpty()) << name;
+
+    struct Progress final : public Controller::Listener
+    {
+        void progressChanged (const double& progress) override { finished = finished || progress >= 1.0; }
+
+        void firmwareItemStateChanged (int, int state) override { aborted = aborted || state == Controller::aborted; }
+
+        std::atomic<bool> finished { false }, aborted { false };
+    } progress;
+
+    MidiManager manager;
+    juce::OwnedArray<FirmwareItem> items;
+    FirmwarePackage::createFirmwareItems (items);
+    auto controller = std::make_unique<Controller> (&manager, &items);
+    controller->addListener (&progress);
+
+    // The unit's own images (the application and control firmware) only.
+    controller->versionQueryPending = false;
+    controller->startUpdate (true);
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return progress.finished || progress.aborted; },
+                                          120000));
+    EXPECT_FALSE (progress.aborted);
+
+    controller->removeListener (&progress);
+    controller.reset();
+
+    // JUCE reads a child that has not been reaped yet as having exited with 0,
+    // so the exit code is only asked for once the child has surely finished.
+    const auto report = unit.readAllProcessOutput();
+    ASSERT_TRUE (unit.waitForProcessToFinish (10000)) << report;
+    EXPECT_EQ (unit.getExitCode(), 0u) << report;
+}
+#endif
