@@ -56,6 +56,17 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
         # The virtual machine loads the CPU: run it alone, so it slows no timed test.
         set_tests_properties (AlsaKernelTestsInVirtualMachine PROPERTIES LABELS alsa TIMEOUT 600 RUN_SERIAL TRUE)
 
+        # End to end: the real updater and zarvik-sim in the virtual machine, on
+        # its own X display, driven with real X input events. Each scenario is
+        # one script of tests/e2e; the full update takes about two minutes.
+        foreach (scenario detection solvane-update unplug full-update)
+            add_test (NAME EndToEnd.${scenario}
+                      COMMAND "${ZARVIK_ALSA_VM}" --quiet --timeout 1500 --
+                              "${PROJECT_SOURCE_DIR}/tests/e2e/${scenario}.sh"
+                              "$<TARGET_FILE:ZarvikUpdater>" "$<TARGET_FILE:zarvik-sim>")
+            set_tests_properties (EndToEnd.${scenario} PROPERTIES LABELS "alsa;e2e" TIMEOUT 1600 RUN_SERIAL TRUE)
+        endforeach()
+
         # The ThreadSanitizer pass reruns what matches "Concurrency": there the
         # kernel's concurrency tests run in the virtual machine on their own.
         if (ZARVIK_SANITIZER STREQUAL "thread")

@@ -15,7 +15,8 @@ ZARVIK_RUN_PACKAGES=(cmake ninja-build g++ pkg-config juce-modules-source libaso
 # compiler that checks the executable's Windows resources.
 ZARVIK_TEST_PACKAGES=(googletest libgtest-dev xvfb xauth xdotool imagemagick alsa-utils fonts-dejavu-core
                       qemu-system-x86 linux-image-amd64 busybox-static
-                      binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev)
+                      binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+                      x11-utils tesseract-ocr tesseract-ocr-eng)
 
 zarvik_install_missing() {
     local missing=()

@@ -202,6 +202,7 @@ void SimulatedZarvik::parse (int processor, Port& port, const uint8_t* data, siz
                 if (data < end)
                 {
                     beginMessage (port);
+                    port.currentFirstBufferBytes = (size_t) (end - data);
                     ++data;
                 }
 
@@ -224,6 +225,7 @@ void SimulatedZarvik::parse (int processor, Port& port, const uint8_t* data, siz
                     ++port.statistics.interleavedStarts;
                     abandon (port, "a new F0 arrived before this message's F7 (two transfers interleaved)");
                     beginMessage (port);
+                    port.currentFirstBufferBytes = (size_t) (end - data);
                     port.currentInterleaved = true;
                 }
                 else
@@ -243,6 +245,7 @@ void SimulatedZarvik::beginMessage (Port& port)
 {
     port.state = ParserState::inSysex;
     port.current.assign (1, sysexStart);
+    port.currentStartTime = port.arrivalTimes.empty() ? 0.0 : port.arrivalTimes.back();
     port.currentInterleaved = false;
     port.statistics.maxTransfersAtOnce = std::max (port.statistics.maxTransfersAtOnce, ++port.openTransfers);
 }
@@ -280,9 +283,17 @@ void SimulatedZarvik::finishMessage (int processor, Port& port, std::vector<std:
             image.problem = "at offset " + std::to_string (result.offset) + ": " + result.problem;
     }
 
+    keepImage (port, std::move (image));
+}
+
+void SimulatedZarvik::keepImage (Port& port, ReceivedImage image)
+{
     image.bytes = std::move (port.current);
-    port.current.clear();
+    image.startTime = port.currentStartTime;
+    image.endTime = port.arrivalTimes.empty() ? 0.0 : port.arrivalTimes.back();
+    image.firstBufferBytes = std::min (port.currentFirstBufferBytes, image.bytes.size());
     port.images.push_back (std::move (image));
+    port.current.clear();
 }
 
 void SimulatedZarvik::abandon (Port& port, const std::string& problem)
@@ -291,11 +302,9 @@ void SimulatedZarvik::abandon (Port& port, const std::string& problem)
         return;
 
     ReceivedImage image;
-    image.bytes = std::move (port.current);
     image.problem = problem;
-    port.images.push_back (std::move (image));
+    keepImage (port, std::move (image));
 
-    port.current.clear();
     port.currentInterleaved = false;
     port.state = ParserState::idle;
 }

@@ -59,6 +59,15 @@ public:
         bool complete = false; /**< Ended with its own F7. */
         bool valid = false; /**< Complete, well formed and not mixed with other data. */
         std::string problem; /**< Why it is not valid; empty when it is. */
+        double startTime = 0.0; /**< When the buffer with its F0 arrived, in seconds since the unit was created. */
+        double endTime = 0.0; /**< When its last buffer arrived. */
+        size_t firstBufferBytes = 0; /**< Its bytes in that first buffer. */
+
+        /** The pace at which its bytes came in after the first buffer; 0 when it came in one buffer. */
+        double bytesPerSecond() const
+        {
+            return endTime > startTime ? (double) (bytes.size() - firstBufferBytes) / (endTime - startTime) : 0.0;
+        }
     };
 
     struct PortStatistics
@@ -123,6 +132,8 @@ private:
         ParserState state = ParserState::idle;
         std::vector<uint8_t> current;
         bool currentInterleaved = false;
+        double currentStartTime = 0.0;
+        size_t currentFirstBufferBytes = 0;
         int openTransfers = 0;
 
         std::vector<ReceivedImage> images;
@@ -137,6 +148,7 @@ private:
     void parse (int processor, Port& port, const uint8_t* data, size_t size, std::vector<std::vector<uint8_t>>& replies);
     void beginMessage (Port& port);
     void finishMessage (int processor, Port& port, std::vector<std::vector<uint8_t>>& replies);
+    void keepImage (Port& port, ReceivedImage image);
     void abandon (Port& port, const std::string& problem);
     void abandonAll (Port& port);
     std::vector<uint8_t> makeIdentityReply (const Port& port) const;

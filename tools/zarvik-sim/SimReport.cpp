@@ -29,7 +29,12 @@ namespace
 
     std::string describe (const ImageResult& image)
     {
-        std::string line = withSeparators (image.size) + " bytes, SHA-256 " + image.sha256 + ", ";
+        std::string line = withSeparators (image.size) + " bytes";
+
+        if (image.bytesPerSecond > 0.0)
+            line += " at " + formatted ("%.0f", image.bytesPerSecond) + " bytes/s";
+
+        line += ", SHA-256 " + image.sha256 + ", ";
 
         if (! image.complete)
             return line + "INTERRUPTED: " + image.problem;
@@ -64,10 +69,7 @@ std::vector<PortResult> collect (const SimulatedZarvik& unit, const std::vector<
         port.processor = processor;
         port.statistics = unit.getStatistics (processor);
 
-        const auto arrivals = unit.getBufferArrivalTimes (processor);
-
-        if (arrivals.size() > 1 && arrivals.back() > arrivals.front())
-            port.bytesPerSecond = (double) port.statistics.bytesReceived / (arrivals.back() - arrivals.front());
+        double paced = 0.0, seconds = 0.0;
 
         for (const auto& received : unit.getImages (processor))
         {
@@ -78,6 +80,13 @@ std::vector<PortResult> collect (const SimulatedZarvik& unit, const std::vector<
             image.complete = received.complete;
             image.valid = received.valid;
             image.problem = received.problem;
+            image.bytesPerSecond = received.bytesPerSecond();
+
+            if (image.bytesPerSecond > 0.0)
+            {
+                paced += (double) (received.bytes.size() - received.firstBufferBytes);
+                seconds += received.endTime - received.startTime;
+            }
 
             // Same kind: an image of the package meant for this port.
             for (const auto& candidate : package)
@@ -88,6 +97,7 @@ std::vector<PortResult> collect (const SimulatedZarvik& unit, const std::vector<
             port.images.push_back (std::move (image));
         }
 
+        port.bytesPerSecond = seconds > 0.0 ? paced / seconds : 0.0;
         ports.push_back (std::move (port));
     }
 

@@ -33,13 +33,14 @@ struct ImageResult
     bool valid = false;
     std::string problem;
     std::string matches; /**< Display and file name of the equal package image; empty when none. */
+    double bytesPerSecond = 0.0; /**< The pace its bytes came in at after the first buffer. */
 };
 
 struct PortResult
 {
     int processor = 0;
     SimulatedZarvik::PortStatistics statistics;
-    double bytesPerSecond = 0.0; /**< From the first buffer to the last; 0 with fewer than two. */
+    double bytesPerSecond = 0.0; /**< The pace of its images' bytes; 0 without any. */
     std::vector<ImageResult> images;
 };
 

@@ -1,0 +1,169 @@
+# End-to-end checks of the real updater against zarvik-sim, driven as a user
+# drives it: real X input events, and what the screen shows read back from
+# screenshots. Runs inside the virtual machine with the ALSA sequencer.
+#
+# Sourced by the scenario scripts, which are called as
+#   SCENARIO.sh UPDATER-EXECUTABLE ZARVIK-SIM-EXECUTABLE
+
+set -euo pipefail
+
+# The virtual machine emulates its processor: keep the image tools to one thread.
+export MAGICK_THREAD_LIMIT=1 OMP_THREAD_LIMIT=1
+
+APP="$1"
+SIM="$2"
+# Logs and screenshots stay in the current folder, which outlives the machine.
+WORK="$PWD/e2e-$(basename "$0" .sh)"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+TITLE="Brelmar Zarvik Firmware Updater"
+SIM_PID=""
+APP_PID=""
+WINDOW=""
+STARTED=$SECONDS
+
+log() { printf '[%4ds] %s\n' $((SECONDS - STARTED)) "$*"; }
+fail() {
+    log "FAIL: $*"
+    screenshot "$WORK/failure.png" || true
+    log "windows: $(xdotool search --onlyvisible --name '.' getwindowname %@ 2>/dev/null | tr '\n' '|')"
+    log "screenshot and logs in $WORK"
+    exit 1
+}
+
+cleanup() {
+    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
+    [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null || true
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+start_display() {
+    export DISPLAY=:7
+    Xvfb :7 -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+    fail "Xvfb did not start"
+}
+
+# start_sim [zarvik-sim options...]: the simulated unit, reporting into $WORK/sim.log.
+start_sim() {
+    "$SIM" "$@" >"$WORK/sim.log" 2>&1 &
+    SIM_PID=$!
+    for _ in $(seq 100); do aconnect -l 2>/dev/null | grep -q "Zarvik Graphics" && return 0; sleep 0.1; done
+    cat "$WORK/sim.log"
+    fail "zarvik-sim did not show its ports"
+}
+
+# stop_sim: ends the simulator, prints its report and keeps it in $REPORT,
+# with its exit status in $SIM_STATUS.
+stop_sim() {
+    SIM_STATUS=0
+    kill -TERM "$SIM_PID" 2>/dev/null || true
+    wait "$SIM_PID" || SIM_STATUS=$?
+    SIM_PID=""
+    REPORT="$(sed -n '/zarvik-sim report/,$p' "$WORK/sim.log")"
+    echo "$REPORT"
+}
+
+start_app() {
+    "$APP" >"$WORK/app.log" 2>&1 &
+    APP_PID=$!
+    WINDOW="$(timeout 120 xdotool search --sync --onlyvisible --name "$(title_pattern "$TITLE")" | head -n 1)" || fail "the window did not appear"
+    eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
+    WIN_X=$X WIN_Y=$Y
+    log "window $WINDOW at $WIN_X,$WIN_Y, ${WIDTH}x$HEIGHT"
+    [ "$WIDTH" = 500 ] && [ "$HEIGHT" = 452 ] || fail "the window is ${WIDTH}x$HEIGHT, not 500x452"
+}
+
+screenshot() { import -window root "$1"; }
+
+# screen_text: the texts the window shows, read by OCR in one pass (each run of
+# the OCR engine is slow in the virtual machine): the version table, the
+# progress bar, the status rows and the hardware line, stacked into one picture.
+screen_text() {
+    local shot="$WORK/window.png"
+    import -window root -crop "500x452+$WIN_X+$WIN_Y" +repage "$shot"
+    convert "$shot" \
+        \( -clone 0 -crop 460x90+8+193 \) \( -clone 0 -crop 457x24+21+316 \) \
+        \( -clone 0 -crop 405x62+10+338 \) \( -clone 0 -crop 220x20+10+414 \) \
+        -delete 0 -background white -splice 0x12 -append +repage \
+        -colorspace Gray -resize 300% -normalize "$WORK/text.png"
+    tesseract "$WORK/text.png" - --psm 6 2>/dev/null | tr -s ' \n' ' '
+}
+
+# wait_for_text TEXT [SECONDS]: waits until the window shows the text.
+wait_for_text() {
+    local deadline=$((SECONDS + ${2:-60})) seen=""
+    while [ $SECONDS -lt $deadline ]; do
+        seen="$(screen_text)"
+        case "$seen" in *"$1"*) log "shows \"$1\""; return 0 ;; esac
+        sleep 0.5
+    done
+    fail "expected \"$1\", the window shows \"$seen\""
+}
+
+# expect_texts TEXT...: the window shows every one of the texts, read in one pass.
+expect_texts() {
+    local seen text
+    seen="$(screen_text)"
+    for text in "$@"; do
+        case "$seen" in *"$text"*) log "shows \"$text\"" ;; *) fail "expected \"$text\", the window shows \"$seen\"" ;; esac
+    done
+}
+
+# wait_for_hardware_led green|red [SECONDS]: waits until the indicator shows that colour.
+wait_for_hardware_led() {
+    local deadline=$((SECONDS + ${2:-60})) colour="" r g b
+    while [ $SECONDS -lt $deadline ]; do
+        colour="$(pixel 16 423)"
+        IFS=, read -r r g b <<<"$colour"
+        if { [ "$1" = green ] && [ "$g" -gt $((r + 60)) ]; } || { [ "$1" = red ] && [ "$r" -gt $((g + 60)) ]; }; then
+            log "the hardware LED is $1 ($colour)"
+            return 0
+        fi
+        sleep 0.5
+    done
+    fail "the hardware LED is not $1 ($colour)"
+}
+
+# pixel X Y: the colour of a pixel of the window, as "r,g,b".
+pixel() {
+    import -window root -crop "1x1+$((WIN_X + $1))+$((WIN_Y + $2))" -depth 8 txt:- |
+        sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p' | head -n 1
+}
+
+# title_pattern TITLE: a pattern matching exactly that window title.
+title_pattern() { printf '^%s$' "$(sed 's/[][()\.^$*+?{}|]/\\&/g' <<<"$1")"; }
+
+# wait_for_dialog TITLE [SECONDS]: waits for an alert window with that title.
+wait_for_dialog() {
+    DIALOG="$(timeout "${2:-60}" xdotool search --sync --onlyvisible --name "$(title_pattern "$1")" | head -n 1)" ||
+        fail "no dialog \"$1\""
+    log "dialog \"$1\" is open"
+}
+
+dialog_gone() { ! xdotool search --onlyvisible --name "$(title_pattern "$1")" >/dev/null 2>&1; }
+
+# click X Y: a left click at a point of the window.
+click() { xdotool mousemove $((WIN_X + $1)) $((WIN_Y + $2)) click 1; sleep 0.2; }
+
+# key KEY...: key presses through the X server, to the window that has the
+# focus. Without a window manager the focus follows the pointer, so the pointer
+# rests on the panel first, as a user's hand would be on the mouse.
+key() {
+    xdotool mousemove $((WIN_X + 250)) $((WIN_Y + 120))
+    xdotool key --delay 50 "$@"
+    sleep 0.2
+}
+
+# dialog_key KEY...: key presses to the open dialog, the pointer resting on it.
+dialog_key() {
+    xdotool mousemove --window "$DIALOG" 30 30
+    xdotool key --delay 50 "$@"
+    sleep 0.2
+}
+
+# The "Update" button's centre, and the point in the panel the keyboard goes to.
+click_update() { click 405 417; }
