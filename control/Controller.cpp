@@ -136,34 +136,67 @@ void Controller::midiMessageReceived (MidiInputPort*, const juce::MidiMessage& m
     // On an input thread. Taking the message-manager lock here could hang the
     // program: the port layer holds its own lock while it calls us, and the
     // message thread takes that lock when it closes an input. So the reply is
-    // copied and handled on the message thread instead.
+    // read here and handled on the message thread instead.
     if (! message.isSysEx() || message.getSysExDataSize() != 35)
         return;
 
-    juce::Array<juce::uint8> body (message.getSysExData(), message.getSysExDataSize());
+    const juce::Array<juce::uint8> body (message.getSysExData(), message.getSysExDataSize());
 
     if (! VersionQuery::isVersionReply (body))
         return;
 
-    juce::MessageManager::callAsync ([token = std::weak_ptr<Controller*> (alive), body]
-                                     {
-                                         if (auto controller = token.lock())
-                                             (*controller)->handleVersionReply (body); });
+    const auto version = VersionQuery::versionFromReply (body);
+    const auto processor = VersionQuery::processorOfReply (body);
+    bool handOver;
+
+    {
+        const std::lock_guard<std::mutex> l (repliesLock);
+        pendingReplies.answered = true;
+
+        if (processor >= 0)
+            pendingReplies.versions[(size_t) processor] = version;
+
+        // One hand-over at a time, however fast replies come in: a unit that
+        // floods the port must not bury the message thread under messages.
+        handOver = ! pendingReplies.handOverQueued;
+        pendingReplies.handOverQueued = true;
+    }
+
+    if (! handOver)
+        return;
+
+    const auto queued = juce::MessageManager::callAsync ([token = std::weak_ptr<Controller*> (alive)]
+                                                         {
+                                                             if (auto controller = token.lock())
+                                                                 (*controller)->handlePendingReplies(); });
+
+    if (! queued)
+    {
+        const std::lock_guard<std::mutex> l (repliesLock);
+        pendingReplies.handOverQueued = false;
+    }
 }
 
-void Controller::handleVersionReply (const juce::Array<juce::uint8>& body)
+void Controller::handlePendingReplies()
 {
-    const auto version = VersionQuery::versionFromReply (body);
+    PendingReplies replies;
+
+    {
+        const std::lock_guard<std::mutex> l (repliesLock);
+        std::swap (replies, pendingReplies);
+    }
+
+    if (! replies.answered)
+        return;
 
     // Any version reply counts as the unit's answer, even one that names no
     // processor of ours.
     versionQueryPending = false;
 
-    const auto processor = VersionQuery::processorOfReply (body);
-
-    if (processor >= 0)
-        listeners.call ([&] (Listener& l)
-                        { l.currentVersionChanged (processor, version); });
+    for (int processor = 0; processor < (int) replies.versions.size(); ++processor)
+        if (const auto& version = replies.versions[(size_t) processor])
+            listeners.call ([&] (Listener& l)
+                            { l.currentVersionChanged (processor, *version); });
 }
 
 //==============================================================================

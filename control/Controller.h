@@ -4,6 +4,8 @@
 #include "midi/MidiManager.h"
 
 #include <juce_events/juce_events.h>
+#include <mutex>
+#include <optional>
 
 /**
     Runs a firmware update: polls for the unit every 100 ms, reads its versions,
@@ -85,7 +87,7 @@ private:
     void addSender (FirmwareItem* item);
     void abortUpdate();
     void reportItemState (const juce::String& itemName, int state);
-    void handleVersionReply (const juce::Array<juce::uint8>& body);
+    void handlePendingReplies();
     bool portCarriesTransfer (const juce::String& portName) const;
     bool allSendersComplete() const;
     void startNextWaitingSender (const FirmwareSysexSender& finished);
@@ -99,8 +101,20 @@ private:
     int chunksSent = 0;
     juce::CriticalSection lock;
 
-    // Replies are read on the input threads and handled on the message thread;
-    // a reply still queued when the controller is destroyed finds this gone.
+    // Version replies read on the input threads and not yet handled on the
+    // message thread: the latest version of each processor, and whether any
+    // reply came at all.
+    struct PendingReplies
+    {
+        std::array<std::optional<juce::String>, 3> versions;
+        bool answered = false;
+        bool handOverQueued = false;
+    };
+
+    std::mutex repliesLock;
+    PendingReplies pendingReplies;
+
+    // A hand-over still queued when the controller is destroyed finds this gone.
     std::shared_ptr<Controller*> alive = std::make_shared<Controller*> (this);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Controller)

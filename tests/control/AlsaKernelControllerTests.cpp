@@ -96,7 +96,7 @@ bool allListed()
 }
 }
 
-TEST (AlsaKernelControllerConcurrency, RepliesFloodingInWhileThePollClosesAndReopensThePorts)
+TEST (AlsaKernelConcurrency, TheControllerTakesRepliesFloodingInWhileThePollClosesAndReopensThePorts)
 {
     if (! hasSequencer())
         GTEST_SKIP() << "no ALSA sequencer here; these tests run in the alsa-vm test";
@@ -118,7 +118,7 @@ TEST (AlsaKernelControllerConcurrency, RepliesFloodingInWhileThePollClosesAndReo
     auto controller = std::make_unique<Controller> (&manager, &items);
     controller->addListener (&listener);
     ASSERT_TRUE (runUntil ([&]
-                           { return listener.linesStartingWith ("current").size() >= 3; }));
+                           { return listener.versionReports >= 3; }));
 
     for (int cycle = 0; cycle < 4; ++cycle)
     {
@@ -134,9 +134,9 @@ TEST (AlsaKernelControllerConcurrency, RepliesFloodingInWhileThePollClosesAndReo
 
         peers.plugIn (pulled);
         controller->versionQueryPending = true;
-        const auto versionsBefore = listener.linesStartingWith ("current").size();
+        const auto versionsBefore = listener.versionReports;
         ASSERT_TRUE (runUntil ([&]
-                               { return listener.linesStartingWith ("current").size() > versionsBefore + 3; }))
+                               { return listener.versionReports > versionsBefore + 3; }))
             << "cycle " << cycle;
     }
 

@@ -62,7 +62,8 @@ protected:
     bool waitForAllItemsComplete (int timeoutMs = 5000)
     {
         return TestUtilities::runUntil ([&]
-                                        { return std::all_of (items.begin(), items.end(), [] (auto* item) { return item->complete; }); },
+                                        { return std::all_of (items.begin(), items.end(), [] (auto* item)
+                                                              { return item->complete; }); },
                                         timeoutMs);
     }
 

@@ -16,6 +16,7 @@ public:
 
     void currentVersionChanged (int processor, const juce::String& version) override
     {
+        versionReports += juce::MessageManager::getInstance()->isThisTheMessageThread() ? 1 : 0;
         record ("current " + juce::String (processor) + " " + version);
     }
 
@@ -66,10 +67,12 @@ public:
     {
         lines.clear();
         progressReports.clear();
+        versionReports = 0;
     }
 
     juce::StringArray lines;
     juce::Array<double> progressReports;
+    int versionReports = 0; /**< Kept apart from the lines so that a flood of them is cheap to count. */
     std::atomic<int> reportsOffMessageThread { 0 };
 
 private:
