@@ -115,8 +115,16 @@ std::unique_ptr<RawMidiOutput> RawMidiOutput::open (const juce::String& deviceNa
 
     snd_rawmidi_t* handle = nullptr;
 
-    if (snd_rawmidi_open (nullptr, &handle, deviceName.toRawUTF8(), 0) != 0)
+    // Opened without blocking, since a blocking open waits for as long as
+    // another program holds the device; writes block from then on.
+    if (snd_rawmidi_open (nullptr, &handle, deviceName.toRawUTF8(), SND_RAWMIDI_NONBLOCK) != 0)
         return nullptr;
+
+    if (snd_rawmidi_nonblock (handle, 0) != 0)
+    {
+        snd_rawmidi_close (handle);
+        return nullptr;
+    }
 
     // The kernel may otherwise send an Active Sensing byte when we close.
     snd_rawmidi_params_t* params = nullptr;

@@ -329,6 +329,27 @@ TEST (AlsaKernelUsbPort, ShortLastSlicesArriveAsTheyAreAndSendFailsOnceUnplugged
     EXPECT_FALSE (output->send (slice.data(), slice.size()));
 }
 
+TEST (AlsaKernelUsbPort, AnOutputThatAnotherProgramHoldsIsNotOpenedRatherThanSentToThroughTheLossyBridge)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    UsbMidiGadget gadget;
+
+    if (! gadget.isPlugged())
+        GTEST_SKIP() << "no virtual USB bus (dummy_hcd) here";
+
+    const auto identifier = waitForPort ("Zarvik MIDI 1", true);
+    ASSERT_TRUE (identifier.isNotEmpty());
+
+    snd_rawmidi_t* otherProgram = nullptr;
+    const auto device = "hw:" + juce::String (snd_card_get_index ("Zarvik")) + ",0,0";
+    ASSERT_EQ (snd_rawmidi_open (nullptr, &otherProgram, device.toRawUTF8(), 0), 0) << device;
+    EXPECT_EQ (systemPorts().openOutput (identifier), nullptr);
+
+    snd_rawmidi_close (otherProgram);
+    EXPECT_NE (systemPorts().openOutput (identifier), nullptr);
+}
+
 //==============================================================================
 TEST (AlsaKernelVirmidiPort, WhatIsSentToTheVirmidiPortArrivesAtItsRawMidiInput)
 {
