@@ -124,8 +124,8 @@ int SequencerClient::connectTo (PortAddress destination)
     if (seq == nullptr)
         return -1;
 
-    // Readable only by our own connections: other programs can neither see
-    // nor subscribe to it, so it never shows up in anyone's port list.
+    // Without subscription rights no other program can connect to it, so it
+    // appears in nobody's list of MIDI ports, ours included.
     const auto localPort = snd_seq_create_simple_port (seq,
                                                        clientName.toRawUTF8(),
                                                        SND_SEQ_PORT_CAP_READ,
