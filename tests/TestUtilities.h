@@ -5,20 +5,31 @@
 
 namespace TestUtilities
 {
-    /** Runs the message loop until `condition` holds or `timeoutMs` has passed;
+/** Runs the message loop until `condition` holds or `timeoutMs` has passed;
         returns whether the condition held. */
-    inline bool runUntil (const std::function<bool()>& condition, int timeoutMs = 5000)
+inline bool runUntil (const std::function<bool()>& condition, int timeoutMs = 5000)
+{
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+    while (! condition())
     {
-        const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+        if (juce::Time::getMillisecondCounter() > deadline)
+            return false;
 
-        while (! condition())
-        {
-            if (juce::Time::getMillisecondCounter() > deadline)
-                return false;
-
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (2);
-        }
-
-        return true;
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (2);
     }
+
+    return true;
+}
+
+/** The command run through the shell, so that a child killed by a signal
+        (a crash) ends with a non-zero exit code: juce::ChildProcess reports
+        such a child as having exited with 0. The trailing `exit` keeps the
+        shell from replacing itself with the command. */
+inline juce::StringArray withCrashesAsFailures (const juce::StringArray& command)
+{
+    juce::StringArray wrapped { "sh", "-c", "\"$0\" \"$@\"; exit $?" };
+    wrapped.addArray (command);
+    return wrapped;
+}
 }

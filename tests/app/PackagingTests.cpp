@@ -13,7 +13,7 @@ juce::String run (const juce::StringArray& command, int* exitCode = nullptr)
 {
     juce::ChildProcess process;
 
-    if (! process.start (command))
+    if (! process.start (TestUtilities::withCrashesAsFailures (command)))
         return {};
 
     const auto output = process.readAllProcessOutput();
@@ -52,7 +52,7 @@ TEST (ApplicationInstances, ASecondLaunchOpensNoSecondWindowAndLeavesTheFirstRun
                                           20000));
 
     juce::ChildProcess second;
-    ASSERT_TRUE (second.start (juce::StringArray (ZARVIK_APP_PATH), 0));
+    ASSERT_TRUE (second.start (TestUtilities::withCrashesAsFailures (juce::StringArray (ZARVIK_APP_PATH)), 0));
     ASSERT_TRUE (TestUtilities::runUntil ([&second]
                                           { return ! second.isRunning(); },
                                           10000))

@@ -1,3 +1,5 @@
+#include "tests/TestUtilities.h"
+
 #include <BinaryData.h>
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -73,7 +75,7 @@ struct ToolRun
 ToolRun runArtworkTool (const juce::File& folder)
 {
     juce::ChildProcess process;
-    if (! process.start (juce::StringArray { ZARVIK_ARTWORK_TOOL, folder.getFullPathName() }))
+    if (! process.start (TestUtilities::withCrashesAsFailures ({ ZARVIK_ARTWORK_TOOL, folder.getFullPathName() })))
         return { 127, "could not start " ZARVIK_ARTWORK_TOOL };
 
     const auto output = process.readAllProcessOutput();

@@ -16,7 +16,7 @@ inline bool xdotool (const juce::StringArray& arguments)
 
     juce::ChildProcess process;
 
-    if (! process.start (command))
+    if (! process.start (TestUtilities::withCrashesAsFailures (command)))
         return false;
 
     if (! TestUtilities::runUntil ([&process]
