@@ -1,7 +1,5 @@
 #include "DialogTestHelpers.h"
-#include "app/MainWindow.h"
-#include "midi/InProcessMidiPorts.h"
-#include "ui/MainWindowComponent.h"
+#include "UnpluggedWindow.h"
 
 #include <BinaryData.h>
 #include <gtest/gtest.h>
@@ -36,7 +34,8 @@ enum Child
 constexpr auto completeTitle = "Firmware Update Complete";
 constexpr auto abortTitle = "Firmware Update Aborted";
 
-class MainWindowComponentTest : public ::testing::Test
+class MainWindowComponentTest : public ::testing::Test,
+                                protected UnpluggedWindow
 {
 protected:
     void TearDown() override { closeAllAlerts(); }
@@ -70,15 +69,6 @@ protected:
     }
 
     static juce::Image picture (const char* data, int size) { return juce::ImageCache::getFromMemory (data, size); }
-
-    InProcessMidiPorts ports; // nothing plugged in: the unit is not connected
-    MidiManager midiManager { ports };
-    juce::OwnedArray<FirmwareItem> items;
-    Controller controller { &midiManager, &items };
-    MainWindowComponent component { &controller };
-
-    // Shown as the program shows it; the window goes before the component.
-    MainWindow window { &component };
 };
 }
 

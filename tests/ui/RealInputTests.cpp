@@ -1,8 +1,6 @@
 #include "DialogTestHelpers.h"
 #include "RealInput.h"
-#include "app/MainWindow.h"
-#include "midi/InProcessMidiPorts.h"
-#include "ui/MainWindowComponent.h"
+#include "UnpluggedWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +13,8 @@ namespace
 constexpr auto standardTitle = "Important Firmware Update Information";
 constexpr auto solvaneTitle = "Important Firmware Update Information (Solvane Mode)";
 
-class RealInputTest : public ::testing::Test
+class RealInputTest : public ::testing::Test,
+                      protected UnpluggedWindow
 {
 protected:
     void SetUp() override
@@ -52,13 +51,6 @@ protected:
         EXPECT_EQ (standard.seenMessage, standardInstructionText);
         return standardTitle;
     }
-
-    InProcessMidiPorts ports; // nothing plugged in: the unit is not connected
-    MidiManager midiManager { ports };
-    juce::OwnedArray<FirmwareItem> items;
-    Controller controller { &midiManager, &items };
-    MainWindowComponent component { &controller };
-    MainWindow window { &component };
 };
 }
 

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "app/MainWindow.h"
+#include "midi/InProcessMidiPorts.h"
+#include "ui/MainWindowComponent.h"
+
+/** The real window and its controller, on in-process ports with nothing
+    plugged in. Built and destroyed in the program's order: the window goes
+    before the component. Message thread only. */
+struct UnpluggedWindow
+{
+    InProcessMidiPorts ports;
+    MidiManager midiManager { ports };
+    juce::OwnedArray<FirmwareItem> items;
+    Controller controller { &midiManager, &items };
+    MainWindowComponent component { &controller };
+    MainWindow window { &component };
+};
