@@ -1,8 +1,9 @@
 // Runs whole updates of the embedded firmware package with the real controller
 // against the simulated unit on in-process ports, and prints how close the
-// transfer comes to its pacing bound, how regular each sender's ticks are,
-// what it costs in CPU time and memory, and whether any port ever carried two
-// transfers at once.
+// transfer comes to its pacing bound, the gaps between slices on each port,
+// how long the message thread was ever held up, what it costs in CPU time
+// (the updater's threads and the simulated unit's apart) and memory, and
+// whether any port ever carried two transfers at once.
 //
 //   zarvik-bench-full-update [normal|solvane|both] [bytes per second]
 //
@@ -47,6 +48,25 @@ struct Reports final : public Controller::Listener
 
     int progressReports = 0, finalReports = 0, versions = 0;
     bool aborted = false;
+};
+
+/** A 1 ms timer on the message thread that keeps the longest gap between its runs. */
+struct MessageThreadProbe final : private juce::Timer
+{
+    MessageThreadProbe() { startTimer (1); }
+    ~MessageThreadProbe() override { stopTimer(); }
+
+    void timerCallback() override
+    {
+        const auto now = juce::Time::getMillisecondCounterHiRes();
+
+        if (last > 0.0)
+            longestGapMs = std::max (longestGapMs, now - last);
+
+        last = now;
+    }
+
+    double last = 0.0, longestGapMs = 0.0;
 };
 
 struct Usage
@@ -104,6 +124,7 @@ bool runUpdate (Controller& controller, Reports& reports, InProcessZarvik& zarvi
 
     const auto before = usageNow();
     const auto start = juce::Time::getMillisecondCounterHiRes();
+    MessageThreadProbe probe;
     controller.startUpdate (solvaneMode);
 
     auto finished = [&]
@@ -124,9 +145,8 @@ bool runUpdate (Controller& controller, Reports& reports, InProcessZarvik& zarvi
                                                                                                    { return takesPart (*i, solvaneMode); }));
     std::printf ("  wall time          %9.3f s, pacing bound %.3f s, ratio %.4f%s\n", seconds, bound, seconds / bound, reports.aborted ? "  ABORTED" : "");
 
-    // The buffers of each port, split into the senders that sent them: each
-    // port carries one image after the other, in item order.
     int maxTransfersAtOnce = 0;
+    uint64_t pacingFaults = 0;
     bool intact = true;
 
     for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
@@ -136,46 +156,58 @@ bool runUpdate (Controller& controller, Reports& reports, InProcessZarvik& zarvi
         const auto images = unit.getImages (processor);
         const auto statistics = unit.getStatistics (processor);
         maxTransfersAtOnce = std::max (maxTransfersAtOnce, statistics.maxTransfersAtOnce);
-        size_t first = 0, imageIndex = 0;
+        pacingFaults += statistics.pacingFaults;
+        size_t imageIndex = 0;
 
         for (auto* item : items)
         {
             if (item->getPortName() != portName || ! takesPart (*item, solvaneMode))
                 continue;
 
-            std::vector<double> periodsMs;
-
-            for (auto i = first + 1; i < std::min (arrivals.size(), first + (size_t) item->numChunks); ++i)
-                periodsMs.push_back ((arrivals[i] - arrivals[i - 1]) * 1000.0);
-
-            first += (size_t) item->numChunks;
-
             const auto& expected = item->getImageData();
             const auto* bytes = static_cast<const uint8_t*> (expected.getData());
-            const bool same = imageIndex < images.size() && images[imageIndex].valid
-                              && images[imageIndex].bytes == std::vector<uint8_t> (bytes, bytes + expected.getSize());
-            intact = intact && same;
+            intact = intact && imageIndex < images.size() && images[imageIndex].valid
+                     && images[imageIndex].bytes == std::vector<uint8_t> (bytes, bytes + expected.getSize());
             ++imageIndex;
-
-            const auto mean = periodsMs.empty() ? 0.0 : std::accumulate (periodsMs.begin(), periodsMs.end(), 0.0) / (double) periodsMs.size();
-            std::printf ("  %-30s %6d slices, tick period mean %6.3f ms, p1 %6.3f ms, p99 %6.3f ms, max %7.3f ms, image %s\n",
-                         item->getDisplayName().toRawUTF8(),
-                         item->numChunks,
-                         mean,
-                         percentile (periodsMs, 0.01),
-                         percentile (periodsMs, 0.99),
-                         periodsMs.empty() ? 0.0 : *std::max_element (periodsMs.begin(), periodsMs.end()),
-                         same ? "intact" : "DAMAGED");
         }
+
+        // Every gap between two buffers on the port, across its images too.
+        std::vector<double> gapsMs;
+
+        for (size_t i = 1; i < arrivals.size(); ++i)
+            gapsMs.push_back ((arrivals[i] - arrivals[i - 1]) * 1000.0);
+
+        if (gapsMs.empty())
+            continue;
+
+        std::printf ("  %-16s %6zu buffers, gap min %6.3f ms, p1 %6.3f, mean %6.3f, p99 %6.3f, max %7.3f ms, %llu under %.1f ms\n",
+                     portName.toRawUTF8(),
+                     arrivals.size(),
+                     *std::min_element (gapsMs.begin(), gapsMs.end()),
+                     percentile (gapsMs, 0.01),
+                     std::accumulate (gapsMs.begin(), gapsMs.end(), 0.0) / (double) gapsMs.size(),
+                     percentile (gapsMs, 0.99),
+                     *std::max_element (gapsMs.begin(), gapsMs.end()),
+                     (unsigned long long) statistics.pacingFaults,
+                     SimulatedZarvik::minimumGapSeconds * 1000.0);
     }
 
     const auto cpu = after.cpuSeconds - before.cpuSeconds;
-    std::printf ("  CPU time           %9.3f s, %.2f %% of one core\n", cpu, 100.0 * cpu / seconds);
+    const auto unitCpu = unit.getCpuSeconds();
+    std::printf ("  images             %s\n", intact ? "all intact" : "DAMAGED");
+    std::printf ("  message thread     longest gap between runs of a 1 ms timer %.1f ms\n", probe.longestGapMs);
+    std::printf ("  CPU time           %9.3f s, %.2f %% of one core: updater %.3f s (%.2f %%), simulated unit %.3f s (%.2f %%)\n",
+                 cpu,
+                 100.0 * cpu / seconds,
+                 cpu - unitCpu,
+                 100.0 * (cpu - unitCpu) / seconds,
+                 unitCpu,
+                 100.0 * unitCpu / seconds);
     std::printf ("  peak RSS           %9.1f MB (the simulated unit's copies of the images included)\n", (double) after.peakRssKb / 1024.0);
     std::printf ("  progress reports   %9d, of which %d final\n", reports.progressReports, reports.finalReports);
     std::printf ("  transfers at once  %9d at most on one port\n", maxTransfersAtOnce);
 
-    return ! reports.aborted && intact && maxTransfersAtOnce <= 1;
+    return ! reports.aborted && intact && maxTransfersAtOnce <= 1 && pacingFaults == 0;
 }
 }
 

@@ -1,5 +1,5 @@
 // Times the chunked sender on in-process ports with the simulated unit:
-// the work of one tick on its own, then whole timer-paced transfers, at an
+// the work of one slice on its own, then whole paced transfers, at an
 // unlimited byte rate and at the rates of real links.
 
 #include "firmware/FirmwarePackage.h"
@@ -47,38 +47,39 @@ int processorOf (const FirmwareItem& item)
     return SimulatedZarvik::findProcessor (item.getPortName().toStdString());
 }
 
-// The work of every tick without the timer: port check, slice, send.
-void timeTicks (FirmwareItem& item)
+// The work of every slice without the pacing: port check, then the write.
+void timeSliceWork (FirmwareItem& item)
 {
     InProcessMidiPorts ports;
     InProcessZarvik zarvik (ports);
     MidiManager manager (ports);
-    FirmwareSysexSender sender (&item, &manager);
-    Completion completion;
-    sender.addListener (&completion);
-
-    sender.startSending();
-    sender.stopTimer();
+    const auto portName = item.getPortName();
+    const auto& image = item.getImageData();
+    manager.openOutputPort (portName);
 
     const auto start = juce::Time::getHighResolutionTicks();
+    auto allSent = true;
 
-    while (completion.finalStatus.isEmpty())
-        sender.timerCallback();
+    for (int i = 0; i < item.numChunks && allSent; ++i)
+    {
+        const auto offset = (size_t) i * (size_t) item.chunkSize;
+        allSent = manager.isOutputPortAvailable (portName)
+                  && manager.sendToPort (portName, static_cast<const char*> (image.getData()) + offset, std::min ((size_t) item.chunkSize, image.getSize() - offset)).wasOk();
+    }
 
     const auto seconds = juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - start);
     const auto images = zarvik.getUnit().getImages (processorOf (item));
-    const bool intact = images.size() == 1 && images[0].valid;
+    const bool intact = allSent && images.size() == 1 && images[0].valid;
 
-    std::printf ("%-32s %6d ticks without timer: %8.2f us per slice, %7.1f MB/s, %s, image %s\n",
+    std::printf ("%-32s %6d slices without pacing: %8.2f us per slice, %7.1f MB/s, image %s\n",
                  item.getDisplayName().toRawUTF8(),
-                 item.numChunks + 1,
+                 item.numChunks,
                  seconds * 1e6 / item.numChunks,
-                 (double) item.getImageData().getSize() / seconds / 1e6,
-                 completion.finalStatus.toRawUTF8(),
+                 (double) image.getSize() / seconds / 1e6,
                  intact ? "intact" : "DAMAGED");
 }
 
-// A whole transfer paced by the sender's own timer on the message loop.
+// A whole transfer paced by the sender's own pacing thread.
 void timeTransfer (FirmwareItem& item, double bytesPerSecond, const char* link)
 {
     InProcessMidiPorts ports;
@@ -141,12 +142,12 @@ int main()
         return 1;
     }
 
-    std::printf ("Sender work per tick, in-process ports, unlimited byte rate\n");
-    timeTicks (*control);
-    timeTicks (*audio);
-    timeTicks (*assets);
+    std::printf ("Sender work per slice, in-process ports, unlimited byte rate\n");
+    timeSliceWork (*control);
+    timeSliceWork (*audio);
+    timeSliceWork (*assets);
 
-    std::printf ("\nTimer-paced transfers (%d ms period)\n", audio->intervalMs);
+    std::printf ("\nPaced transfers (%d ms period)\n", audio->intervalMs);
     timeTransfer (*control, 0.0, "unlimited");
     timeTransfer (*audio, 0.0, "unlimited");
     timeTransfer (*control, 1.0e6, "USB, 1 MB/s");

@@ -15,7 +15,10 @@ elseif (CMAKE_SYSTEM_NAME STREQUAL "Windows")
 elseif (APPLE)
     set (zarvik_platform Mac)
 endif()
-file (GLOB zarvik_native_sources CONFIGURE_DEPENDS midi/native/*_${zarvik_platform}.cpp)
+file (GLOB zarvik_native_sources CONFIGURE_DEPENDS
+    control/native/*_${zarvik_platform}.cpp
+    firmware/native/*_${zarvik_platform}.cpp
+    midi/native/*_${zarvik_platform}.cpp)
 
 add_library (zarvik_core STATIC ${zarvik_core_sources} ${zarvik_native_sources})
 target_include_directories (zarvik_core PUBLIC ${PROJECT_SOURCE_DIR})

@@ -24,9 +24,10 @@ bool startsAtOnce (const juce::String& itemName)
 }
 
 //==============================================================================
-Controller::Controller (MidiManager* midiManager_, juce::OwnedArray<FirmwareItem>* items_)
+Controller::Controller (MidiManager* midiManager_, juce::OwnedArray<FirmwareItem>* items_, juce::File logFile)
     : items (items_)
     , midiManager (midiManager_)
+    , log (std::move (logFile))
 {
     if (checkHardwarePresent())
         connectToHardware();
@@ -45,6 +46,7 @@ Controller::~Controller()
     alive.reset();
 
     senders.clear();
+    log.updateEnded ("cut short: the updater quit during the transfer");
 }
 
 //==============================================================================
@@ -208,6 +210,7 @@ void Controller::startUpdate (bool solvaneMode)
 
     versionQueryPending = false;
     totalChunks = 0;
+    std::vector<const FirmwareItem*> sent;
 
     for (auto* item : *items)
     {
@@ -220,7 +223,10 @@ void Controller::startUpdate (bool solvaneMode)
         item->inProgress = false;
         addSender (item);
         totalChunks += item->numChunks;
+        sent.push_back (item);
     }
+
+    log.updateStarted (solvaneMode, sent);
 
     chunksSent = 0;
     updateRunning = true;
@@ -235,6 +241,7 @@ void Controller::startUpdate (bool solvaneMode)
     {
         if (! midiManager->isOutputPortAvailable (item->getPortName()))
         {
+            log.portMissing (*item);
             abortUpdate();
             portMissing = true;
         }
@@ -276,11 +283,13 @@ void Controller::abortUpdate()
 {
     for (auto* sender : senders)
     {
-        sender->stopTimer();
+        sender->stopSending();
 
         if (sender->item != nullptr)
             sender->item->inProgress = false;
     }
+
+    log.updateEnded ("aborted");
 
     for (auto code : { audioApplicationFirmware, graphicsApplicationFirmware, controlFirmware })
         listeners.call ([code] (Listener& l)
@@ -320,6 +329,9 @@ void Controller::sysexSenderStatusChanged (FirmwareSysexSender* sender, const ju
     }
     else if (status == "Error")
     {
+        if (sender->item != nullptr)
+            log.transferFailed (*sender->item, sender->getChunksSent(), sender->getErrorReason());
+
         abortUpdate();
     }
 }
@@ -370,6 +382,8 @@ void Controller::startNextWaitingSender (const FirmwareSysexSender& finished)
 
 void Controller::finishUpdate()
 {
+    log.updateEnded ("complete: every image sent");
+
     for (auto* item : *items)
     {
         midiManager->closeInputPort (item->getPortName());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "UpdateLog.h"
 #include "firmware/FirmwareSysexSender.h"
 #include "midi/MidiManager.h"
 
@@ -53,7 +54,9 @@ public:
         aborted = 4
     };
 
-    Controller (MidiManager* midiManager, juce::OwnedArray<FirmwareItem>* items);
+    /** Keeps its record of updates in the log file given, by default this
+        user's (UpdateLog::getDefaultFile). */
+    Controller (MidiManager* midiManager, juce::OwnedArray<FirmwareItem>* items, juce::File logFile = UpdateLog::getDefaultFile());
     ~Controller() override;
 
     /** Registers a listener and reports the available versions to every listener. */
@@ -100,6 +103,7 @@ private:
     int totalChunks = 0;
     int chunksSent = 0;
     juce::CriticalSection lock;
+    UpdateLog log;
 
     // Version replies read on the input threads and not yet handled on the
     // message thread: the latest version of each processor, and whether any

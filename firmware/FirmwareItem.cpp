@@ -2,12 +2,12 @@
 
 namespace
 {
-    int countChunks (int size, int chunkSize)
-    {
-        const auto bytes = (juce::uint32) size;
-        const auto slice = (juce::uint32) chunkSize;
-        return (int) (bytes / slice + (bytes % slice != 0 ? 1u : 0u));
-    }
+int countChunks (int size, int chunkSize)
+{
+    const auto bytes = (juce::uint32) size;
+    const auto slice = (juce::uint32) chunkSize;
+    return (int) (bytes / slice + (bytes % slice != 0 ? 1u : 0u));
+}
 }
 
 FirmwareItem::FirmwareItem (const void* data,
@@ -16,7 +16,7 @@ FirmwareItem::FirmwareItem (const void* data,
                             const int& intervalMs_,
                             juce::String portName_,
                             juce::String displayName_)
-    : imageData (data, (size_t) juce::jmax (0, size))
+    : imageData (std::make_shared<const juce::MemoryBlock> (data, (size_t) juce::jmax (0, size)))
     , displayName (std::move (displayName_))
     , portName (std::move (portName_))
     , chunkSize (chunkSize_)
@@ -28,12 +28,12 @@ FirmwareItem::FirmwareItem (const void* data,
 
 juce::MemoryBlock FirmwareItem::getChunk (int index) const
 {
-    const auto size = (juce::int64) imageData.getSize();
+    const auto size = (juce::int64) imageData->getSize();
     const auto start = (juce::int64) index * chunkSize;
     const auto end = juce::jmin ((juce::int64) (index + 1) * chunkSize, size);
 
     if (index < 0 || start >= end)
         return {};
 
-    return { static_cast<const char*> (imageData.getData()) + start, (size_t) (end - start) };
+    return { static_cast<const char*> (imageData->getData()) + start, (size_t) (end - start) };
 }

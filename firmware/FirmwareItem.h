@@ -1,6 +1,7 @@
 #pragma once
 
 #include <juce_core/juce_core.h>
+#include <memory>
 
 /**
     One firmware image with its target port and the slicing it is sent with.
@@ -8,7 +9,7 @@
     The item keeps a private copy of the image bytes; it never looks inside
     them. Owned by the application; the controller and the senders hold plain
     pointers to it. The flags are written by the sender and the controller on
-    the message thread.
+    the message thread; the image itself never changes.
 */
 class FirmwareItem final
 {
@@ -27,10 +28,15 @@ public:
     juce::MemoryBlock getChunk (int index) const;
 
     /** The whole image as stored. */
-    const juce::MemoryBlock& getImageData() const noexcept { return imageData; }
+    const juce::MemoryBlock& getImageData() const noexcept { return *imageData; }
+
+    /** The image, shared: a transfer running on another thread keeps it alive
+        even if the item is deleted first, as happens when the program quits
+        mid-transfer. */
+    std::shared_ptr<const juce::MemoryBlock> getSharedImageData() const noexcept { return imageData; }
 
 private:
-    juce::MemoryBlock imageData;
+    const std::shared_ptr<const juce::MemoryBlock> imageData;
     juce::String displayName;
     juce::String portName;
 

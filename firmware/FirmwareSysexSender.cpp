@@ -1,27 +1,5 @@
 #include "FirmwareSysexSender.h"
-
-namespace
-{
-/** The slice's bytes as one message, unchanged.
-
-        juce::MidiMessage checks that a message of up to three bytes starts with
-        a status byte of the matching length. The short last slice of an image
-        is the tail of its text, so it is built around a SysEx status byte of
-        the right length and then given its own bytes.
-    */
-juce::MidiMessage wrapVerbatim (const juce::MemoryBlock& slice)
-{
-    const auto size = (int) slice.getSize();
-
-    if (size > 3)
-        return { slice.getData(), size, 0.0 };
-
-    const juce::uint8 placeholder[3] = { 0xf0, 0xf7, 0xf7 };
-    juce::MidiMessage message (placeholder, size, 0.0);
-    memcpy (const_cast<juce::uint8*> (message.getRawData()), slice.getData(), (size_t) size);
-    return message;
-}
-}
+#include "PacingClock.h"
 
 FirmwareSysexSender::FirmwareSysexSender (FirmwareItem* itemToSend, MidiManager* manager)
     : item (itemToSend)
@@ -31,7 +9,8 @@ FirmwareSysexSender::FirmwareSysexSender (FirmwareItem* itemToSend, MidiManager*
 
 FirmwareSysexSender::~FirmwareSysexSender()
 {
-    stopTimer();
+    finishPacingThread();
+    cancelPendingUpdate();
 }
 
 void FirmwareSysexSender::addListener (Listener* listener)
@@ -45,72 +24,157 @@ juce::String FirmwareSysexSender::getItemName() const
     return item != nullptr ? item->getDisplayName() : juce::String();
 }
 
+//==============================================================================
 void FirmwareSysexSender::startSending()
 {
     if (item == nullptr)
     {
+        errorReason = "no firmware item to send";
         report ("Error");
         return;
     }
+
+    finishPacingThread();
 
     const auto portName = item->getPortName();
     midiManager->closeInputPort (portName);
     midiManager->openOutputPort (portName);
 
-    chunkIndex = 0;
+    chunksSent = 0;
+    errorReason = {};
     item->inProgress = true;
 
     report ("Started");
-    nextTickDueMs = juce::Time::getMillisecondCounterHiRes() + item->intervalMs;
-    startTimer (item->intervalMs);
+
+    // Begun after the report, so a listener that stopped the sender from
+    // within "Started" is overridden.
+    // The thread gets its own reference to the image: a program that quits
+    // mid-transfer deletes the items before it stops the senders.
+    Transfer transfer { item->getSharedImageData(), portName, (size_t) item->chunkSize, (size_t) item->numChunks, std::chrono::microseconds (item->intervalMs * 1000) };
+    const auto run = ++currentRun;
+    sending = true;
+    pacingThread = std::thread ([this, run, t = std::move (transfer)]
+                                { pace (run, t); });
 }
 
-void FirmwareSysexSender::timerCallback()
+void FirmwareSysexSender::stopSending()
 {
-    const auto portName = item->getPortName();
-
-    if (! midiManager->isOutputPortAvailable (portName))
-    {
-        stopTimer();
-        report ("Error");
-        return;
-    }
-
-    if (chunkIndex >= (juce::uint32) item->numChunks)
-    {
-        stopTimer();
-        item->inProgress = false;
-        item->complete = true;
-        report ("Complete");
-        return;
-    }
-
-    // A slice that no device took leaves a hole in the image on the wire, so
-    // the transfer cannot go on as if it had been sent.
-    if (midiManager->sendMessageToPort (portName, wrapVerbatim (item->getChunk ((int) chunkIndex))) == 0)
-    {
-        stopTimer();
-        report ("Error");
-        return;
-    }
-
-    ++chunkIndex;
-    scheduleNextTick();
-    report ("Chunk");
+    ++currentRun;
+    sending = false;
 }
 
-void FirmwareSysexSender::scheduleNextTick()
+void FirmwareSysexSender::finishPacingThread()
 {
-    // juce::Timer counts whole milliseconds and restarts a timer's countdown
-    // from the full period after each callback, so the lateness of every tick
-    // is added to all later ones: a 3 ms timer averages 3.1 to 3.2 ms, more
-    // while the message thread is busy. Each tick therefore sets the wait to
-    // its next slot in a fixed schedule. Lateness is made up on the next wait,
-    // but never more than one period of it, so a stall of the message thread
-    // cannot turn into a burst of slices afterwards.
-    const auto now = juce::Time::getMillisecondCounterHiRes();
-    nextTickDueMs = juce::jmax (nextTickDueMs + item->intervalMs, now - item->intervalMs);
-    startTimer (juce::jmax (1, juce::roundToInt (nextTickDueMs - now)));
+    if (! pacingThread.joinable())
+        return;
+
+    // The thread sees this within one interval, or once a write under way has
+    // returned, which its stall limit bounds.
+    ++currentRun;
+    pacingThread.join();
+}
+
+//==============================================================================
+void FirmwareSysexSender::pace (int run, const Transfer& transfer)
+{
+    using PacingClock::Clock;
+
+    const auto& [image, portName, chunkSize, numChunks, interval] = transfer;
+    const PacingClock::PreciseWaits preciseWaits;
+    auto deadline = Clock::now() + interval;
+
+    for (size_t index = 0;; ++index)
+    {
+        PacingClock::sleepUntil (deadline);
+
+        if (currentRun != run)
+            return;
+
+        if (! midiManager->isOutputPortAvailable (portName))
+        {
+            post (run, Status::error, "unplugged: the system no longer lists the port");
+            return;
+        }
+
+        if (index >= numChunks)
+        {
+            post (run, Status::complete);
+            return;
+        }
+
+        const auto offset = index * chunkSize;
+        const auto size = juce::jmin (chunkSize, image->getSize() - offset);
+        auto handedOver = Clock::now();
+        const auto sent = midiManager->sendToPort (portName, static_cast<const char*> (image->getData()) + offset, size, &handedOver);
+
+        // The next slice may go one interval after this one was handed to the
+        // system, and no earlier: a late slice moves the whole schedule on.
+        deadline = handedOver + interval;
+
+        if (sent.failed())
+        {
+            post (run, Status::error, sent.getErrorMessage());
+            return;
+        }
+
+        post (run, Status::chunk);
+    }
+}
+
+void FirmwareSysexSender::post (int run, Status status, juce::String reason)
+{
+    {
+        const std::lock_guard<std::mutex> l (reportsLock);
+        reports.push_back ({ run, status, std::move (reason) });
+    }
+
+    triggerAsyncUpdate();
+}
+
+void FirmwareSysexSender::handleAsyncUpdate()
+{
+    std::vector<Report> batch;
+
+    {
+        const std::lock_guard<std::mutex> l (reportsLock);
+        std::swap (batch, reports);
+    }
+
+    // A listener may stop, restart or even delete this sender from within a report.
+    const juce::WeakReference<FirmwareSysexSender> self (this);
+
+    for (const auto& r : batch)
+    {
+        if (self == nullptr)
+            return;
+
+        if (r.run == currentRun)
+            deliver (r);
+    }
+}
+
+void FirmwareSysexSender::deliver (const Report& r)
+{
+    switch (r.status)
+    {
+        case Status::chunk:
+            ++chunksSent;
+            report ("Chunk");
+            break;
+
+        case Status::complete:
+            sending = false;
+            item->inProgress = false;
+            item->complete = true;
+            report ("Complete");
+            break;
+
+        case Status::error:
+            sending = false;
+            errorReason = r.reason;
+            report ("Error");
+            break;
+    }
 }
 
 void FirmwareSysexSender::report (const juce::String& status)

@@ -136,9 +136,9 @@ public:
 
     juce::String getName() const override { return device->name; }
 
-    bool send (const void* data, size_t size) override
+    juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
     {
-        return device->send (static_cast<const juce::uint8*> (data), size);
+        return device->send (static_cast<const juce::uint8*> (data), size, timeLimit, handedOver);
     }
 
 private:
@@ -175,6 +175,16 @@ void InProcessMidiPorts::Device::setByteRate (double bytesPerSecond)
     byteRate = juce::jmax (0.0, bytesPerSecond);
 }
 
+void InProcessMidiPorts::Device::setReading (bool shouldRead)
+{
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        reading = shouldRead;
+    }
+
+    stateChanged.notify_all();
+}
+
 void InProcessMidiPorts::Device::setOpenBehaviour (OpenBehaviour forInputs, OpenBehaviour forOutputs)
 {
     const std::lock_guard<std::mutex> l (mutex);
@@ -209,7 +219,7 @@ void InProcessMidiPorts::Device::unplug()
         plugged = false;
     }
 
-    unplugged.notify_all();
+    stateChanged.notify_all();
     owner.removeDevice (this);
 }
 
@@ -243,15 +253,26 @@ int InProcessMidiPorts::Device::getOpenOutputCount() const
     return openOutputs;
 }
 
-bool InProcessMidiPorts::Device::send (const juce::uint8* data, size_t size)
+juce::Result InProcessMidiPorts::Device::send (const juce::uint8* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver)
 {
+    const auto sent = std::chrono::steady_clock::now();
+
+    if (handedOver != nullptr)
+        *handedOver = sent;
+
+    const auto gone = juce::Result::fail ("unplugged: the device has gone");
     BufferHandler handler;
 
     {
         std::unique_lock<std::mutex> l (mutex);
 
+        if (! stateChanged.wait_until (l, sent + timeLimit, [this]
+                                       { return reading || ! plugged; }))
+            return juce::Result::fail ("write timed out: the device took no bytes for "
+                                       + juce::String (timeLimit.count()) + " ms");
+
         if (! plugged)
-            return false;
+            return gone;
 
         // The wire is busy for as long as the bytes take; an unplug ends the wait,
         // and the bytes with it.
@@ -259,18 +280,18 @@ bool InProcessMidiPorts::Device::send (const juce::uint8* data, size_t size)
         {
             const auto duration = std::chrono::duration<double> ((double) size / byteRate);
 
-            if (unplugged.wait_for (l, duration, [this]
-                                    { return ! plugged; }))
-                return false;
+            if (stateChanged.wait_for (l, duration, [this]
+                                       { return ! plugged; }))
+                return gone;
         }
 
         handler = bufferHandler;
     }
 
     if (handler != nullptr)
-        handler (data, size);
+        handler (data, size, sent);
 
-    return isPlugged();
+    return isPlugged() ? juce::Result::ok() : gone;
 }
 
 void InProcessMidiPorts::Device::applyOpenBehaviour (OpenBehaviour behaviour, const juce::String& what)

@@ -12,7 +12,8 @@
     benchmarks. They behave like a system's ports: devices are plugged in and
     unplugged at any moment from any thread, several may share a name, opening
     can fail, a send blocks for as long as the bytes take at the device's byte
-    rate and fails once the device is gone, and each open input delivers its
+    rate, waits for a device that stops reading up to its time limit and fails
+    once the device is gone, and each open input delivers its
     messages on a thread of its own.
 
     Each plugged device has an input and an output of one name (as a USB MIDI
@@ -38,9 +39,10 @@ public:
     class Device final
     {
     public:
-        /** Receives one buffer that the host sent, with its bytes as sent. Called on the
-            host's sending thread while that send is blocked; may call unplug(). */
-        using BufferHandler = std::function<void (const juce::uint8* data, size_t size)>;
+        /** Receives one buffer that the host sent, with its bytes as sent and the time
+            the send began. Called on the host's sending thread while that send is
+            blocked; may call unplug(). */
+        using BufferHandler = std::function<void (const juce::uint8* data, size_t size, std::chrono::steady_clock::time_point sent)>;
 
         juce::String getName() const { return name; }
         juce::String getIdentifier() const { return identifier; }
@@ -49,6 +51,10 @@ public:
 
         /** Bytes per second that a send is held for; 0 means the bytes are taken at once. */
         void setByteRate (double bytesPerSecond);
+
+        /** A device that stops reading stays plugged in but takes no bytes: sends
+            wait until it reads again, is unplugged, or their time limit passes. */
+        void setReading (bool reading);
 
         void setOpenBehaviour (OpenBehaviour inputBehaviour, OpenBehaviour outputBehaviour);
 
@@ -78,7 +84,7 @@ public:
         class InputPort;
         class OutputPort;
 
-        bool send (const juce::uint8* data, size_t size);
+        juce::Result send (const juce::uint8* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver);
         std::unique_ptr<MidiInputPort> openInput (const std::shared_ptr<Device>& self, MidiInputPortCallback* callback);
         std::unique_ptr<MidiOutputPort> openOutput (const std::shared_ptr<Device>& self);
         static void applyOpenBehaviour (OpenBehaviour behaviour, const juce::String& what);
@@ -88,8 +94,9 @@ public:
         const bool hasInput, hasOutput;
 
         mutable std::mutex mutex;
-        std::condition_variable unplugged;
+        std::condition_variable stateChanged;
         bool plugged = true;
+        bool reading = true;
         double byteRate = 0.0;
         OpenBehaviour inputBehaviour = OpenBehaviour::opens, outputBehaviour = OpenBehaviour::opens;
         BufferHandler bufferHandler;

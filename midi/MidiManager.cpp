@@ -8,6 +8,10 @@ namespace
 // device the system has only just listed has settled.
 constexpr int inputOpenDelayMs = 50;
 
+// Identity requests are six bytes sent from the message thread while no update
+// runs; a port that cannot take them this quickly is asked again at the next poll.
+constexpr std::chrono::milliseconds queryTimeLimit { 250 };
+
 bool lists (const juce::Array<juce::MidiDeviceInfo>& devices, const juce::String& portName)
 {
     return std::any_of (devices.begin(), devices.end(), [&] (const auto& d)
@@ -16,6 +20,22 @@ bool lists (const juce::Array<juce::MidiDeviceInfo>& devices, const juce::String
 }
 
 MidiManager::Listener::~Listener() = default;
+
+/** An open output and the lock that lets one thread at a time write to it. */
+struct MidiManager::OpenOutput
+{
+    explicit OpenOutput (std::unique_ptr<MidiOutputPort> d)
+        : device (std::move (d)) {}
+
+    juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver = nullptr)
+    {
+        const std::lock_guard<std::mutex> l (sending);
+        return device->send (data, size, timeLimit, handedOver);
+    }
+
+    std::mutex sending;
+    const std::unique_ptr<MidiOutputPort> device;
+};
 
 MidiManager::MidiManager (MidiPortSystem& portsToUse)
     : ports (portsToUse)
@@ -50,28 +70,37 @@ void MidiManager::openOutputPort (const juce::String& portName)
         if (output.name == portName)
             return;
 
+    juce::String whyNot = "no device of that name is listed";
+
     for (auto& info : ports.getOutputs())
     {
         if (info.name != portName)
             continue;
 
         // A failed open only leaves the port closed; it must never escape into
-        // the caller's timer or button handler.
+        // the caller's timer or button handler. Why it failed is kept for the
+        // transfer that then finds the port closed.
         try
         {
             if (auto device = ports.openOutput (info.identifier))
                 addOutputPort (portName, std::move (device));
+            else
+                whyNot = "the system could not open it";
         }
-        catch (const std::exception&)
+        catch (const std::exception& e)
         {
+            whyNot = juce::String::fromUTF8 (e.what());
         }
     }
+
+    const juce::ScopedLock sl (lock);
+    outputOpenFailures[portName] = whyNot;
 }
 
 void MidiManager::addOutputPort (const juce::String& portName, std::unique_ptr<MidiOutputPort> device)
 {
     const juce::ScopedLock sl (lock);
-    openOutputs.push_back ({ portName, std::move (device) });
+    openOutputs.push_back ({ portName, std::make_shared<OpenOutput> (std::move (device)) });
 }
 
 void MidiManager::closeOutputPort (const juce::String& portName)
@@ -142,16 +171,57 @@ void MidiManager::closeInputPort (const juce::String& portName)
 }
 
 //==============================================================================
-int MidiManager::sendMessageToPort (const juce::String& portName, const juce::MidiMessage& message)
+std::vector<std::shared_ptr<MidiManager::OpenOutput>> MidiManager::findOutputs (const juce::String& portName, juce::String& whyNotOpen) const
 {
     const juce::ScopedLock sl (lock);
-    int delivered = 0;
+    std::vector<std::shared_ptr<OpenOutput>> found;
 
     for (auto& output : openOutputs)
-        if (output.name == portName && output.device->send (message.getRawData(), (size_t) message.getRawDataSize()))
+        if (output.name == portName)
+            found.push_back (output.device);
+
+    if (found.empty())
+    {
+        const auto failure = outputOpenFailures.find (portName);
+        whyNotOpen = "not open" + (failure != outputOpenFailures.end() ? ": " + failure->second : juce::String());
+    }
+
+    return found;
+}
+
+int MidiManager::sendMessageToPort (const juce::String& portName, const juce::MidiMessage& message)
+{
+    juce::String unused;
+    int delivered = 0;
+
+    for (auto& output : findOutputs (portName, unused))
+        if (output->send (message.getRawData(), (size_t) message.getRawDataSize(), queryTimeLimit).wasOk())
             ++delivered;
 
     return delivered;
+}
+
+juce::Result MidiManager::sendToPort (const juce::String& portName, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver)
+{
+    juce::String whyNotOpen;
+    const auto outputs = findOutputs (portName, whyNotOpen);
+
+    if (outputs.empty())
+        return juce::Result::fail (whyNotOpen);
+
+    // Every device of the name gets the buffer, even after one has failed,
+    // so that one failing unit does not cut the image of another short.
+    auto result = juce::Result::ok();
+
+    for (auto& output : outputs)
+    {
+        const auto sent = output->send (data, size, MidiOutputPort::stallLimit, output == outputs.front() ? handedOver : nullptr);
+
+        if (result.wasOk())
+            result = sent;
+    }
+
+    return result;
 }
 
 bool MidiManager::isOutputPortAvailable (const juce::String& portName) const

@@ -2,6 +2,8 @@
 
 #include "MidiPorts.h"
 
+#include <map>
+
 /**
     The single gateway to the controller's MIDI ports, which everything else
     names only by their name ("Zarvik Audio", "Zarvik Graphics", "Zarvik
@@ -34,10 +36,25 @@ public:
     void closeInputPort (const juce::String& portName);
 
     /** Sends the message's bytes, verbatim, to every open output of that name,
-        in the order they were opened; returns once all of them have taken it.
-        Returns how many outputs took the whole message: 0 when it reached no
-        device. */
+        in the order they were opened; returns once all of them have taken it,
+        or have failed to within a short time limit (these are small messages
+        sent from the message thread). Returns how many outputs took the whole
+        message: 0 when it reached no device. */
     int sendMessageToPort (const juce::String& portName, const juce::MidiMessage& message);
+
+    /** Sends `size` bytes, verbatim, as one buffer to every open output of that
+        name, in the order they were opened, each within the outputs' stall
+        limit. Fails, saying why, unless every one of them took every byte: the
+        port is not open (and why it could not be opened), a device has gone, a
+        write failed or timed out.
+
+        Any thread. No lock of the manager is held while a device writes, so a
+        slow or stalled device never holds up the message thread; an output
+        closed meanwhile is deleted once its write has returned.
+
+        `handedOver`, when given, is set to the moment the first device was
+        about to take the bytes (see MidiOutputPort::send). */
+    juce::Result sendToPort (const juce::String& portName, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver = nullptr);
 
     /** Whether the system lists an output of that name right now, open or not. */
     bool isOutputPortAvailable (const juce::String& portName) const;
@@ -51,13 +68,16 @@ public:
     void removeListener (Listener* listener);
 
 private:
+    struct OpenOutput;
+
     void handleIncomingMidiMessage (MidiInputPort* source, const juce::MidiMessage& message) override;
     void addOutputPort (const juce::String& portName, std::unique_ptr<MidiOutputPort> device);
+    std::vector<std::shared_ptr<OpenOutput>> findOutputs (const juce::String& portName, juce::String& whyNotOpen) const;
 
     struct OutputPort
     {
         juce::String name;
-        std::unique_ptr<MidiOutputPort> device;
+        std::shared_ptr<OpenOutput> device;
     };
 
     // Walks of the listener list hold the list's own lock, so removing a
@@ -67,6 +87,7 @@ private:
     MidiPortSystem& ports;
     std::vector<std::unique_ptr<MidiInputPort>> openInputs;
     std::vector<OutputPort> openOutputs;
+    std::map<juce::String, juce::String> outputOpenFailures; // why the last open of a name found no device
     juce::ListenerList<Listener, ListenerArray> listeners;
     juce::CriticalSection lock;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <juce_audio_devices/juce_audio_devices.h>
 #include <memory>
 
@@ -40,20 +41,30 @@ public:
     virtual void stop() = 0;
 };
 
-/** An open MIDI output. Deleting it closes it. */
+/** An open MIDI output. Deleting it closes it, without waiting for bytes that
+    a failed send left behind. */
 class MidiOutputPort
 {
 public:
+    /** How long a send may wait for the port to take its bytes. A receiver that
+        stays connected but stops reading must not hold a transfer for ever. */
+    static constexpr std::chrono::milliseconds stallLimit { 2000 };
+
     virtual ~MidiOutputPort() = default;
 
     virtual juce::String getName() const = 0;
 
     /** Hands `size` bytes to the system as one buffer, verbatim: nothing is
         parsed, re-framed, dropped or added, whatever the first byte is.
-        Blocks until the system has taken every byte; returns false when they
-        could not all be delivered (the device has gone, or a write failed).
-        Called on one thread at a time. */
-    virtual bool send (const void* data, size_t size) = 0;
+        Blocks until the system has taken every byte, or until `timeLimit` has
+        passed with bytes still not taken. Fails, saying why in words, when
+        they could not all be delivered: the device has gone, a write failed,
+        or the time limit passed. Called on one thread at a time.
+
+        `handedOver`, when given, is set to the moment just before the system
+        call that takes the first byte: a paced sender counts its interval
+        from there, not from before whatever preparation came first. */
+    virtual juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver = nullptr) = 0;
 };
 
 /** A set of MIDI ports: the system's, or an in-process set. */
@@ -72,7 +83,8 @@ public:
         a std::exception. The port starts stopped. */
     virtual std::unique_ptr<MidiInputPort> openInput (const juce::String& identifier, MidiInputPortCallback* callback) = 0;
 
-    /** Opens an output by its identifier; null when it cannot be opened. */
+    /** Opens an output by its identifier; null when it cannot be opened. May
+        throw a std::exception that says why (another program holds it, say). */
     virtual std::unique_ptr<MidiOutputPort> openOutput (const juce::String& identifier) = 0;
 
     /** The operating system's MIDI ports; one shared instance for the whole program. */

@@ -37,7 +37,7 @@ public:
     void attach (InProcessMidiPorts::Device& device)
     {
         const auto identifier = device.getIdentifier();
-        device.setBufferHandler ([this, identifier] (const juce::uint8* data, size_t size)
+        device.setBufferHandler ([this, identifier] (const juce::uint8* data, size_t size, std::chrono::steady_clock::time_point)
                                  {
                                          const std::lock_guard<std::mutex> l (mutex);
                                          entries.push_back ({ identifier, Bytes (data, data + size) }); });

@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -14,5 +15,14 @@ int main (int argc, char** argv)
     { return nullptr; };
 
     juce::ScopedJuceInitialiser_GUI juce;
-    return RUN_ALL_TESTS();
+
+    // Updates that tests run, in this process and in the programs it starts,
+    // are logged in a folder of the run's own, never in the user's.
+    const auto stateFolder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("zarvik-test-state", {});
+    stateFolder.createDirectory();
+    setenv ("XDG_STATE_HOME", stateFolder.getFullPathName().toRawUTF8(), 1);
+
+    const auto result = RUN_ALL_TESTS();
+    stateFolder.deleteRecursively();
+    return result;
 }

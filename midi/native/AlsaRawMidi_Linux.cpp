@@ -1,5 +1,9 @@
 #include "AlsaRawMidi_Linux.h"
 
+#include <poll.h>
+#include <stdexcept>
+#include <thread>
+
 namespace AlsaMidi
 {
 namespace
@@ -105,7 +109,10 @@ RawMidiOutput::RawMidiOutput (snd_rawmidi_t* h, size_t buffer)
 
 RawMidiOutput::~RawMidiOutput()
 {
-    // Closing waits until the device has sent what is still buffered.
+    // Closing waits for the device to send what is still buffered, for up to
+    // ten seconds; after a write that failed on a device that stopped taking
+    // bytes, that would only hold up whoever closes it.
+    snd_rawmidi_drop (handle);
     snd_rawmidi_close (handle);
 }
 
@@ -113,62 +120,135 @@ std::unique_ptr<RawMidiOutput> RawMidiOutput::open (const juce::String& deviceNa
 {
     silenceLibraryErrors();
 
-    snd_rawmidi_t* handle = nullptr;
+    const auto cannotOpen = [&] (int error)
+    {
+        return std::runtime_error (error == -EBUSY ? std::string ("held by another program")
+                                                   : "cannot open " + deviceName.toStdString() + ": " + snd_strerror (error));
+    };
 
     // Opened without blocking, since a blocking open waits for as long as
-    // another program holds the device; writes block from then on.
-    if (snd_rawmidi_open (nullptr, &handle, deviceName.toRawUTF8(), SND_RAWMIDI_NONBLOCK) != 0)
-        return nullptr;
+    // another program holds the device. Writes then wait in poll() with a
+    // time limit.
+    snd_rawmidi_t* handle = nullptr;
 
-    if (snd_rawmidi_nonblock (handle, 0) != 0)
-    {
-        snd_rawmidi_close (handle);
-        return nullptr;
-    }
+    if (const auto error = snd_rawmidi_open (nullptr, &handle, deviceName.toRawUTF8(), SND_RAWMIDI_NONBLOCK); error != 0)
+        throw cannotOpen (error);
 
-    // The kernel may otherwise send an Active Sensing byte when we close.
+    // The kernel may otherwise send an Active Sensing byte when we close. The
+    // output counts as writable (poll's POLLOUT) only once all but one byte of
+    // its buffer are free again (alsa-lib allows no more), that is, once
+    // nearly everything written has gone to the driver.
     snd_rawmidi_params_t* params = nullptr;
     snd_rawmidi_params_alloca (&params);
     size_t bufferSize = 0;
 
     if (snd_rawmidi_params_current (handle, params) == 0)
     {
-        snd_rawmidi_params_set_no_active_sensing (handle, params, 1);
-        snd_rawmidi_params (handle, params);
         bufferSize = snd_rawmidi_params_get_buffer_size (params);
+        snd_rawmidi_params_set_no_active_sensing (handle, params, 1);
+        snd_rawmidi_params_set_avail_min (handle, params, bufferSize - 1);
+
+        if (snd_rawmidi_params (handle, params) != 0)
+            bufferSize = 0;
     }
 
     if (bufferSize == 0)
     {
         snd_rawmidi_close (handle);
-        return nullptr;
+        throw cannotOpen (-EINVAL);
     }
 
     return std::unique_ptr<RawMidiOutput> (new RawMidiOutput (handle, bufferSize));
 }
 
-bool RawMidiOutput::write (const void* data, size_t size)
+int RawMidiOutput::waitUntilDrained (std::chrono::steady_clock::time_point deadline)
+{
+    pollfd descriptors[4] {};
+    const auto count = snd_rawmidi_poll_descriptors (handle, descriptors, 4);
+    snd_rawmidi_status_t* status = nullptr;
+    snd_rawmidi_status_alloca (&status);
+
+    for (;;)
+    {
+        if (const auto error = snd_rawmidi_status (handle, status); error != 0)
+            return error;
+
+        const auto avail = snd_rawmidi_status_get_avail (status);
+
+        if (avail >= bufferSize)
+            return 0;
+
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds> (deadline - std::chrono::steady_clock::now());
+
+        if (left.count() < 0)
+            return -ETIMEDOUT;
+
+        // poll() wakes once all but the last byte have gone; that one is
+        // waited for in short naps.
+        if (avail + 1 >= bufferSize)
+        {
+            std::this_thread::sleep_for (std::chrono::microseconds (100));
+            continue;
+        }
+
+        if (poll (descriptors, (nfds_t) count, (int) (left.count() / 1000) + 1) < 0 && errno != EINTR)
+            return -errno;
+
+        unsigned short events = 0;
+        snd_rawmidi_poll_descriptors_revents (handle, descriptors, (unsigned int) count, &events);
+
+        if ((events & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+            return -ENODEV;
+    }
+}
+
+juce::Result RawMidiOutput::write (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver)
 {
     auto* bytes = static_cast<const juce::uint8*> (data);
+    const auto deadline = std::chrono::steady_clock::now() + timeLimit;
+    const auto failed = [] (ssize_t error)
+    {
+        return juce::Result::fail (error == -ENODEV ? juce::String ("unplugged: the device has gone")
+                                                    : "write failed: " + juce::String (snd_strerror ((int) error)));
+    };
+    const auto failedWaiting = [&] (int error)
+    {
+        return error == -ETIMEDOUT ? juce::Result::fail ("write timed out: the device took no bytes for "
+                                                         + juce::String (timeLimit.count()) + " ms")
+                                   : failed (error);
+    };
 
     // The kernel publishes a write's room in the output buffer before it has
     // copied the bytes in, and a driver that is still sending earlier bytes
     // (snd-usb-audio, from its transfer completions) may send that room's old
     // contents in their place. So each write goes to an idle device, at most
     // one buffer's worth at a time, and is drained before the next: the
-    // driver starts only once the copy is done. Draining also tells when a
-    // device stopped taking bytes: the kernel gives up, and discards them,
-    // after ten seconds.
+    // driver starts only once the copy is done. The wait for the buffer to
+    // empty has the time limit; the drain that follows only lets the driver
+    // finish the transfers it has in flight, which it bounds itself.
+    if (handedOver != nullptr)
+        *handedOver = std::chrono::steady_clock::now();
+
     while (size > 0)
     {
-        const auto piece = juce::jmin (size, bufferSize);
-        const auto written = snd_rawmidi_write (handle, bytes, piece);
+        const auto written = snd_rawmidi_write (handle, bytes, juce::jmin (size, bufferSize));
 
-        if (written == -EINTR || written == -EAGAIN)
+        if (written == -EINTR)
             continue;
 
+        if (written == -EAGAIN)
+        {
+            if (const auto error = waitUntilDrained (deadline); error != 0)
+                return failedWaiting (error);
+
+            continue;
+        }
+
         if (written <= 0)
-            return false;
+            return failed (written);
+
+        if (const auto error = waitUntilDrained (deadline); error != 0)
+            return failedWaiting (error);
 
         int drained;
 
@@ -177,12 +257,12 @@ bool RawMidiOutput::write (const void* data, size_t size)
         while (drained == -EINTR);
 
         if (drained != 0)
-            return false;
+            return failed (drained);
 
         bytes += written;
         size -= (size_t) written;
     }
 
-    return true;
+    return juce::Result::ok();
 }
 }

@@ -10,25 +10,31 @@ namespace AlsaMidi
 juce::String findRawMidiOutput (const PortDetails& port);
 
 /**
-    A raw MIDI output opened in blocking mode: a write returns only once the
-    device driver has sent every byte on, so a device that takes its bytes
-    slowly slows the writer down instead of losing them.
+    A raw MIDI output whose writes return only once the device driver has sent
+    every byte on, so a device that takes its bytes slowly slows the writer
+    down instead of losing them, and one that stops taking them fails the
+    write once its time limit has passed.
 
     Owned by one output port; write() is called on one thread at a time.
 */
 class RawMidiOutput final
 {
 public:
+    /** Closes the device, dropping bytes that a failed write left behind. */
     ~RawMidiOutput();
 
-    /** Opens the device; null when it does not exist or is busy. */
+    /** Opens the device; throws a std::runtime_error saying why it cannot be
+        opened, "held by another program" when another program has it. */
     static std::unique_ptr<RawMidiOutput> open (const juce::String& deviceName);
 
-    /** Writes every byte as it is; false when the device failed or has gone. */
-    bool write (const void* data, size_t size);
+    /** Writes every byte as it is; fails, saying why, when the device failed,
+        has gone, or took no bytes for `timeLimit`. Sets `handedOver`, if given,
+        to the moment before the first write. */
+    juce::Result write (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver);
 
 private:
     RawMidiOutput (snd_rawmidi_t* handle, size_t bufferSize);
+    int waitUntilDrained (std::chrono::steady_clock::time_point deadline);
 
     snd_rawmidi_t* const handle;
     const size_t bufferSize;

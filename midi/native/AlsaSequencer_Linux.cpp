@@ -150,7 +150,7 @@ void SequencerClient::deletePort (int localPort)
         snd_seq_delete_simple_port (handle, localPort);
 }
 
-int SequencerClient::sendSysex (int localPort, PortAddress destination, const void* data, size_t size)
+int SequencerClient::sendSysex (int localPort, PortAddress destination, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver)
 {
     snd_seq_event_t event;
     snd_seq_ev_clear (&event);
@@ -182,6 +182,9 @@ int SequencerClient::sendSysex (int localPort, PortAddress destination, const vo
 
     if (queueCells > 0 && cellsNeeded > freeCells)
         return -EBUSY;
+
+    if (handedOver != nullptr)
+        *handedOver = std::chrono::steady_clock::now();
 
     const auto result = snd_seq_event_output_direct (handle, &event);
     return result < 0 ? result : 0;

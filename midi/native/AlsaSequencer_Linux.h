@@ -1,6 +1,7 @@
 #pragma once
 
 #include <alsa/asoundlib.h>
+#include <chrono>
 #include <juce_audio_devices/juce_audio_devices.h>
 #include <mutex>
 #include <optional>
@@ -71,8 +72,9 @@ public:
         destination's queue has room for it. Returns 0 once sent; -EBUSY, having
         sent nothing, while there is no room; -EMSGSIZE when the queue could
         never hold it; otherwise the kernel's negative error code, -ENOENT once
-        the destination has gone. */
-    int sendSysex (int localPort, PortAddress destination, const void* data, size_t size);
+        the destination has gone. Sets `handedOver`, if given, to the moment
+        before the event is handed to the kernel. */
+    int sendSysex (int localPort, PortAddress destination, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver = nullptr);
 
 private:
     snd_seq_t* getHandle();

@@ -2,6 +2,7 @@
 #include "AlsaSequencer_Linux.h"
 #include "midi/MidiPorts.h"
 
+#include <stdexcept>
 #include <thread>
 
 namespace
@@ -89,7 +90,10 @@ public:
 
     juce::String getName() const override { return name; }
 
-    bool send (const void* data, size_t size) override { return output->write (data, size); }
+    juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
+    {
+        return output->write (data, size, timeLimit, handedOver);
+    }
 
 private:
     const juce::String name;
@@ -112,16 +116,29 @@ public:
 
     juce::String getName() const override { return name; }
 
-    bool send (const void* data, size_t size) override
+    juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
     {
         // Waits while the destination's queue is full, so that a program that
-        // reads slowly holds the sender back instead of losing data.
+        // reads slowly holds the sender back instead of losing data, but not
+        // past the time limit: one that stopped reading ends the transfer.
+        const auto deadline = std::chrono::steady_clock::now() + timeLimit;
+
         for (;;)
         {
-            const auto result = client.sendSysex (localPort, destination, data, size);
+            const auto result = client.sendSysex (localPort, destination, data, size, handedOver);
+
+            if (result == 0)
+                return juce::Result::ok();
+
+            if (result == -ENOENT)
+                return juce::Result::fail ("unplugged: the receiving port has gone");
 
             if (result != -EBUSY)
-                return result == 0;
+                return juce::Result::fail ("write failed: " + juce::String (snd_strerror (result)));
+
+            if (std::chrono::steady_clock::now() >= deadline)
+                return juce::Result::fail ("write timed out: the receiving program read nothing for "
+                                           + juce::String (timeLimit.count()) + " ms");
 
             std::this_thread::sleep_for (std::chrono::milliseconds (1));
         }
@@ -177,19 +194,14 @@ public:
         const auto rawDevice = AlsaMidi::findRawMidiOutput (*port);
 
         if (rawDevice.isNotEmpty())
-        {
-            if (auto raw = AlsaMidi::RawMidiOutput::open (rawDevice))
-                return std::make_unique<RawMidiOutputPort> (port->name, std::move (raw));
-
-            return nullptr;
-        }
+            return std::make_unique<RawMidiOutputPort> (port->name, AlsaMidi::RawMidiOutput::open (rawDevice));
 
         // Kernel clients only pass events on while someone is connected to
         // them, so the port is connected as well as addressed directly.
         const auto localPort = client.connectTo (*address);
 
         if (localPort < 0)
-            return nullptr;
+            throw std::runtime_error ("the sequencer refused a connection to it");
 
         return std::make_unique<SequencerOutputPort> (client, port->name, *address, localPort);
     }

@@ -40,7 +40,7 @@ protected:
 
     void createController()
     {
-        controller = std::make_unique<Controller> (&manager, &items);
+        controller = std::make_unique<Controller> (&manager, &items, logFile.getFile());
         controller->addListener (&listener);
     }
 
@@ -96,6 +96,7 @@ protected:
         EXPECT_LE (statistics.maxTransfersAtOnce, 1) << "processor " << processor;
         EXPECT_EQ (statistics.interleavedStarts, 0) << "processor " << processor;
         EXPECT_EQ (statistics.strayBytes, 0u) << "processor " << processor;
+        EXPECT_EQ (statistics.pacingFaults, 0u) << "processor " << processor << ": slices closer than one interval apart";
     }
 
     uint64_t bytesReceived (int processor)
@@ -109,6 +110,7 @@ protected:
     InProcessZarvik zarvik { ports };
     MidiManager manager { ports };
     juce::OwnedArray<FirmwareItem> items;
+    juce::TemporaryFile logFile { ".log" };
     RecordingListener listener;
     std::unique_ptr<Controller> controller;
 };

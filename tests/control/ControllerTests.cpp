@@ -147,6 +147,7 @@ TEST_F (ControllerUpdate, NormalModeStartsTheAssetsWhenTheApplicationsFinishAndS
 
     EXPECT_TRUE (controller->updateRunning);
     EXPECT_EQ (listener.reportsOffMessageThread, 0);
+    EXPECT_TRUE (logFile.getFile().loadFileAsString().trim().fromLastOccurrenceOf ("\n", false, false).contains ("update complete"));
 }
 
 TEST_F (ControllerUpdate, SolvaneModeSendsOnlyTheApplicationsAndTheControlFirmware)
@@ -316,6 +317,14 @@ TEST_F (ControllerAbort, UnpluggingMidTransferStopsEverySenderAndNothingIsSentAf
 
     for (auto* item : items)
         EXPECT_FALSE (item->inProgress) << item->getDisplayName();
+
+    // The log says which image stopped where, and why.
+    const auto log = juce::StringArray::fromLines (logFile.getFile().loadFileAsString().trim());
+    ASSERT_EQ (log.size(), 8) << log.joinIntoString ("\n");
+    EXPECT_TRUE (log[0].contains ("update started")) << log[0];
+    EXPECT_TRUE (log[1].contains ("Audio Application Firmware to \"Zarvik Audio\": " + juce::String (items[0]->getImageData().getSize()) + " bytes in 30 slices, SHA-256 ")) << log[1];
+    EXPECT_TRUE (log[6].endsWith ("\"Zarvik Graphics\", Graphics Application Firmware, slice 5 of 20: unplugged: the device has gone")) << log[6];
+    EXPECT_TRUE (log[7].contains ("update aborted after")) << log[7];
 }
 
 //==============================================================================

@@ -12,6 +12,10 @@ using Statuses = std::vector<juce::String>;
 
 constexpr int audio = 1;
 
+// Tests that act on a report from the message thread give it this long
+// before the next slice goes out on the pacing thread.
+constexpr int slowIntervalMs = 250;
+
 Statuses chunks (int count)
 {
     return Statuses ((size_t) count, "Chunk");
@@ -49,9 +53,9 @@ struct StatusLog final : public FirmwareSysexSender::Listener
 class FirmwareSysexSenderTest : public ::testing::Test
 {
 protected:
-    void makeItem (const std::vector<uint8_t>& image, const juce::String& port = "Zarvik Audio")
+    void makeItem (const std::vector<uint8_t>& image, const juce::String& port = "Zarvik Audio", int intervalMs = 3)
     {
-        item = std::make_unique<FirmwareItem> (image.data(), (int) image.size(), 256, 3, port, "Audio Application Firmware");
+        item = std::make_unique<FirmwareItem> (image.data(), (int) image.size(), 256, intervalMs, port, "Audio Application Firmware");
         sender = std::make_unique<FirmwareSysexSender> (item.get(), &manager);
         sender->addListener (&log);
     }
@@ -62,7 +66,10 @@ protected:
         ASSERT_TRUE (TestUtilities::runUntil ([this]
                                               { return log.finished(); },
                                               20000));
-        EXPECT_FALSE (sender->isTimerRunning());
+        EXPECT_FALSE (sender->isSending());
+
+        for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+            EXPECT_EQ (unit().getStatistics (processor).pacingFaults, 0u) << "slices closer than one interval apart";
     }
 
     SimulatedZarvik& unit() { return zarvik.getUnit(); }
@@ -165,7 +172,7 @@ TEST_F (FirmwareSysexSenderTest, StartingClosesThePortsInputAndOpensItsOutputOnc
 TEST_F (FirmwareSysexSenderTest, UnpluggingMidTransferGivesErrorAtTheNextTickAndLeavesTheImageIncomplete)
 {
     const auto image = TestImages::make (0x10, 20 * 256);
-    makeItem (image);
+    makeItem (image, "Zarvik Audio", slowIntervalMs);
     log.onReport = [this] (const juce::String&, size_t count)
     {
         if (count == 6) // Started and five chunks
@@ -175,6 +182,8 @@ TEST_F (FirmwareSysexSenderTest, UnpluggingMidTransferGivesErrorAtTheNextTickAnd
     runToTheEnd();
 
     EXPECT_EQ (log.statuses, Statuses { "Started" } + chunks (5) + Statuses { "Error" });
+    EXPECT_TRUE (sender->getErrorReason().startsWith ("unplugged")) << sender->getErrorReason();
+    EXPECT_EQ (sender->getChunksSent(), 5);
     EXPECT_TRUE (item->inProgress) << "the owner clears it when it aborts";
     EXPECT_FALSE (item->complete);
 
@@ -186,7 +195,7 @@ TEST_F (FirmwareSysexSenderTest, UnpluggingMidTransferGivesErrorAtTheNextTickAnd
 
 TEST_F (FirmwareSysexSenderTest, APortGoneAfterTheLastSliceGivesErrorNotComplete)
 {
-    makeItem (TestImages::make (0x10, 3 * 256));
+    makeItem (TestImages::make (0x10, 3 * 256), "Zarvik Audio", slowIntervalMs);
     log.onReport = [this] (const juce::String&, size_t count)
     {
         if (count == 4)
@@ -208,6 +217,7 @@ TEST_F (FirmwareSysexSenderTest, ASliceThatReachesNoDeviceEndsTheTransferWithErr
     runToTheEnd();
 
     EXPECT_EQ (log.statuses, (Statuses { "Started", "Error" }));
+    EXPECT_EQ (sender->getErrorReason(), "not open: the system could not open it");
     EXPECT_FALSE (item->complete);
     EXPECT_TRUE (item->inProgress);
     EXPECT_EQ (unit().getStatistics (audio).bytesReceived, 0u);
@@ -215,7 +225,7 @@ TEST_F (FirmwareSysexSenderTest, ASliceThatReachesNoDeviceEndsTheTransferWithErr
 
 TEST_F (FirmwareSysexSenderTest, APortClosedUnderARunningTransferEndsItWithError)
 {
-    makeItem (TestImages::make (0x10, 10 * 256));
+    makeItem (TestImages::make (0x10, 10 * 256), "Zarvik Audio", slowIntervalMs);
     log.onReport = [this] (const juce::String&, size_t count)
     {
         if (count == 3)
@@ -242,11 +252,7 @@ TEST_F (FirmwareSysexSenderTest, StartingAgainRestartsFromTheFirstSlice)
 {
     const auto image = TestImages::make (0x10, 8 * 256);
     makeItem (image);
-    log.onReport = [this] (const juce::String&, size_t count)
-    {
-        if (count == 4)
-            zarvik.unplug (audio);
-    };
+    unit().disconnectAfterBytes (audio, 3 * 256);
 
     runToTheEnd();
     ASSERT_EQ (log.statuses.back(), "Error");
@@ -267,13 +273,71 @@ TEST_F (FirmwareSysexSenderTest, StartingAgainRestartsFromTheFirstSlice)
 }
 
 //==============================================================================
-TEST_F (FirmwareSysexSenderTest, AListenerThatStopsTheTimerOnStartedIsOverridden)
+TEST_F (FirmwareSysexSenderTest, AStalledMessageThreadNeverBringsTwoSlicesCloserThanOneInterval)
+{
+    const auto image = TestImages::make (0x10, 40 * 256);
+    makeItem (image);
+    log.onReport = [] (const juce::String&, size_t count)
+    {
+        if (count % 10 == 0)
+            juce::Thread::sleep (40);
+    };
+
+    runToTheEnd();
+
+    EXPECT_EQ (log.statuses, Statuses { "Started" } + chunks (40) + Statuses { "Complete" });
+    const auto images = unit().getImages (audio);
+    ASSERT_EQ (images.size(), 1u);
+    EXPECT_EQ (images[0].bytes, image);
+    EXPECT_GE (unit().getStatistics (audio).shortestGapSeconds, SimulatedZarvik::minimumGapSeconds);
+}
+
+TEST_F (FirmwareSysexSenderTest, AReceiverThatStopsReadingEndsTheTransferAfterTheStallLimitWhileTheWindowKeepsRunning)
+{
+    makeItem (TestImages::make (0x10, 10 * 256));
+    zarvik.getDevice (audio)->setReading (false);
+
+    struct Probe final : public juce::Timer
+    {
+        void timerCallback() override { ++runs; }
+        int runs = 0;
+    } probe;
+
+    probe.startTimer (1);
+    const auto started = std::chrono::steady_clock::now();
+    runToTheEnd();
+    const auto waited = std::chrono::steady_clock::now() - started;
+
+    EXPECT_EQ (log.statuses, (Statuses { "Started", "Error" }));
+    EXPECT_TRUE (sender->getErrorReason().startsWith ("write timed out")) << sender->getErrorReason();
+    EXPECT_GE (waited, MidiOutputPort::stallLimit);
+    EXPECT_GT (probe.runs, 100) << "the message thread was held up by the stalled write";
+    EXPECT_EQ (unit().getStatistics (audio).bytesReceived, 0u);
+}
+
+TEST_F (FirmwareSysexSenderTest, ATransferWhoseItemIsDeletedFirstStopsSafelyWithTheSender)
+{
+    // A program that quits mid-transfer deletes its items before its senders.
+    makeItem (TestImages::make (0x10, 200 * 256));
+    sender->startSending();
+    ASSERT_TRUE (TestUtilities::runUntil ([this]
+                                          { return log.statuses.size() > 5; }));
+
+    item.reset();
+    juce::Thread::sleep (20);
+    sender.reset();
+
+    EXPECT_TRUE (unit().isReceivingImage (audio));
+}
+
+//==============================================================================
+TEST_F (FirmwareSysexSenderTest, AListenerThatStopsTheSenderOnStartedIsOverridden)
 {
     makeItem (TestImages::make (0x10, 3 * 256));
     log.onReport = [this] (const juce::String& status, size_t)
     {
         if (status == "Started")
-            sender->stopTimer();
+            sender->stopSending();
     };
 
     runToTheEnd();
@@ -304,5 +368,5 @@ TEST (FirmwareSysexSender, WithoutAnItemItHasNoNameAndFailsToStart)
 
     sender.startSending();
     EXPECT_EQ (log.statuses, Statuses { "Error" });
-    EXPECT_FALSE (sender.isTimerRunning());
+    EXPECT_FALSE (sender.isSending());
 }

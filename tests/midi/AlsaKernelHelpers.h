@@ -67,6 +67,9 @@ public:
 
     bool overran() const { return overrun; }
 
+    /** The program stays connected but reads nothing more. */
+    void stall() { stalled = true; }
+
     /** Sends a SysEx event to the programs connected to our port. */
     void sendSysex (const Bytes& bytes)
     {
@@ -103,6 +106,12 @@ private:
 
         while (! stopReading)
         {
+            if (stalled)
+            {
+                std::this_thread::sleep_for (std::chrono::milliseconds (1));
+                continue;
+            }
+
             snd_seq_event_t* event = nullptr;
             int result;
 
@@ -139,7 +148,7 @@ private:
     int port = -1;
     const int pauseEvery, pauseFor;
     std::thread reader;
-    std::atomic<bool> stopReading { false }, overrun { false };
+    std::atomic<bool> stopReading { false }, overrun { false }, stalled { false };
     std::mutex seqMutex;
     mutable std::mutex mutex;
     std::vector<Bytes> events;

@@ -238,7 +238,7 @@ TEST (InProcessZarvikConcurrency, TheUnitCanGoWhileTheHostIsSendingToIt)
 
                                  while (! stop)
                                      for (size_t offset = 0; offset < image.size(); offset += 256)
-                                         if (output->send (image.data() + offset, std::min<size_t> (256, image.size() - offset)))
+                                         if (output->send (image.data() + offset, std::min<size_t> (256, image.size() - offset), MidiOutputPort::stallLimit).wasOk())
                                              ++sent; });
 
         while (sent < 10)
@@ -248,7 +248,7 @@ TEST (InProcessZarvikConcurrency, TheUnitCanGoWhileTheHostIsSendingToIt)
         stop = true;
         sending.join();
 
-        EXPECT_FALSE (output->send (identityRequest.data(), identityRequest.size()));
+        EXPECT_FALSE (output->send (identityRequest.data(), identityRequest.size(), MidiOutputPort::stallLimit).wasOk());
     }
 }
 

@@ -10,11 +10,13 @@ std::string hashOf (const std::string& text)
     return sha256Hex (reinterpret_cast<const uint8_t*> (text.data()), text.size());
 }
 
-// Hands an image to the unit in 256-byte buffers, as the updater sends it.
-void sendInSlices (SimulatedZarvik& unit, int processor, const uint8_t* data, size_t size)
+// Hands an image to the unit in 256-byte buffers, as the updater sends it: one per period.
+void sendInSlices (SimulatedZarvik& unit, int processor, const uint8_t* data, size_t size, std::chrono::microseconds period = std::chrono::milliseconds (3))
 {
-    for (size_t offset = 0; offset < size; offset += 256)
-        unit.receive (processor, data + offset, std::min<size_t> (256, size - offset));
+    auto arrival = std::chrono::steady_clock::now();
+
+    for (size_t offset = 0; offset < size; offset += 256, arrival += period)
+        unit.receive (processor, data + offset, std::min<size_t> (256, size - offset), arrival);
 }
 
 const SimReport::PackageImage& packageImage (const std::vector<SimReport::PackageImage>& package, const std::string& file)
@@ -98,5 +100,16 @@ TEST (SimulatorReport, FailsOnAnInterruptedCorruptOrForeignImage)
         const auto ports = SimReport::collect (unit, package);
         EXPECT_FALSE (ports[2].images[0].valid);
         EXPECT_NE (SimReport::format (ports).find ("Result: FAILED: 1 of 1"), std::string::npos);
+    }
+
+    {
+        // Whole and equal, but in a burst the unit may not keep up with.
+        SimulatedZarvik unit;
+        sendInSlices (unit, 2, graphics.data, graphics.size, std::chrono::microseconds (2800));
+
+        const auto ports = SimReport::collect (unit, package);
+        EXPECT_TRUE (ports[2].images[0].valid);
+        EXPECT_FALSE (SimReport::allIntact (ports));
+        EXPECT_NE (SimReport::format (ports).find ("PACING FAULTS"), std::string::npos);
     }
 }

@@ -11,7 +11,7 @@ struct InProcessZarvik::DeliveryGate
     explicit DeliveryGate (SimulatedZarvik& u)
         : unit (u) {}
 
-    void deliver (int processor, const juce::uint8* data, size_t size)
+    void deliver (int processor, const juce::uint8* data, size_t size, std::chrono::steady_clock::time_point sent)
     {
         {
             const std::lock_guard<std::mutex> l (mutex);
@@ -22,7 +22,7 @@ struct InProcessZarvik::DeliveryGate
             ++running;
         }
 
-        unit.receive (processor, data, size);
+        unit.receive (processor, data, size, sent);
 
         {
             const std::lock_guard<std::mutex> l (mutex);
@@ -98,8 +98,10 @@ void InProcessZarvik::plugIn (int processor)
     options.bytesPerSecond = s.bytesPerSecond;
     options.inputOpens = s.input;
     options.outputOpens = s.output;
-    options.bufferHandler = [g = gate, processor] (const juce::uint8* data, size_t size)
-    { g->deliver (processor, data, size); };
+    // The unit sees each buffer arrive when the host began to send it, as a
+    // receiver timestamping the wire would, whatever the byte rate.
+    options.bufferHandler = [g = gate, processor] (const juce::uint8* data, size_t size, std::chrono::steady_clock::time_point sent)
+    { g->deliver (processor, data, size, sent); };
 
     device = ports.plugIn (SimulatedZarvik::getPortName (processor), std::move (options));
 }

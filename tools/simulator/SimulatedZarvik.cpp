@@ -3,6 +3,7 @@
 #include "firmware/FirmwareImageValidator.h"
 
 #include <algorithm>
+#include <ctime>
 #include <stdexcept>
 
 namespace
@@ -14,6 +15,13 @@ const std::array<const char*, SimulatedZarvik::numProcessors> portNames { "Zarvi
 const std::array<uint8_t, SimulatedZarvik::numProcessors> processorBytes { 0x00, 0x10, 0x20 };
 
 const std::vector<uint8_t> identityRequest { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 };
+
+double threadCpuSeconds()
+{
+    timespec now {};
+    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &now);
+    return (double) now.tv_sec + (double) now.tv_nsec * 1e-9;
+}
 
 // Universal SysEx (non-real-time 7E, real-time 7F) carries device
 // inquiries, never firmware.
@@ -137,6 +145,17 @@ std::vector<uint8_t> SimulatedZarvik::makeIdentityReply (const Port& port) const
 //==============================================================================
 void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size)
 {
+    receive (processor, data, size, std::chrono::steady_clock::now());
+}
+
+void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size, std::chrono::steady_clock::time_point arrival)
+{
+    receive (processor, data, size, arrival, arrival);
+}
+
+void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size, std::chrono::steady_clock::time_point earliest, std::chrono::steady_clock::time_point latest)
+{
+    const auto cpuAtStart = threadCpuSeconds();
     std::vector<std::vector<uint8_t>> replies;
     Connection* target = nullptr;
     bool disconnecting = false;
@@ -144,9 +163,21 @@ void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size)
     {
         const std::lock_guard<std::mutex> l (mutex);
         auto& port = portFor (processor);
-        const auto elapsed = std::chrono::duration<double> (std::chrono::steady_clock::now() - created);
+        const auto elapsed = std::chrono::duration<double> (latest - created).count();
+        const auto elapsedAtEarliest = std::chrono::duration<double> (earliest - created).count();
 
-        port.arrivalTimes.push_back (elapsed.count());
+        if (! port.arrivalTimes.empty())
+        {
+            const auto gap = elapsed - port.lastEarliestArrival;
+            auto& statistics = port.statistics;
+            statistics.shortestGapSeconds = statistics.buffersReceived > 1 ? std::min (statistics.shortestGapSeconds, gap) : gap;
+
+            if (gap < minimumGapSeconds)
+                ++statistics.pacingFaults;
+        }
+
+        port.arrivalTimes.push_back (elapsed);
+        port.lastEarliestArrival = elapsedAtEarliest;
         ++port.statistics.buffersReceived;
 
         if (port.disconnectAfter > 0 && size >= port.disconnectAfter)
@@ -167,6 +198,7 @@ void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size)
             abandonAll (port);
 
         target = connection;
+        cpuSeconds += threadCpuSeconds() - cpuAtStart;
     }
 
     if (target == nullptr)
@@ -352,9 +384,16 @@ std::vector<double> SimulatedZarvik::getBufferArrivalTimes (int processor) const
     return portFor (processor).arrivalTimes;
 }
 
+double SimulatedZarvik::getCpuSeconds() const
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    return cpuSeconds;
+}
+
 void SimulatedZarvik::clearReceived()
 {
     const std::lock_guard<std::mutex> l (mutex);
+    cpuSeconds = 0.0;
 
     for (auto& port : ports)
     {

@@ -78,7 +78,14 @@ public:
         int maxTransfersAtOnce = 0; /**< Most SysEx messages open at the same time on the port. */
         int interleavedStarts = 0; /**< F0 arriving inside an open SysEx message. */
         uint64_t strayBytes = 0; /**< Bytes outside any SysEx message. */
+        double shortestGapSeconds = 0.0; /**< Between two buffers' arrivals (as long as their bounds allow); 0 before the second buffer. */
+        uint64_t pacingFaults = 0; /**< Buffers that came less than minimumGapSeconds after the one before. */
     };
+
+    /** One slice per 3 ms is the only pace the unit is known to take. Buffers
+        closer together than this (3 ms less the jitter of arrival times) are a
+        burst that could overrun it. */
+    static constexpr double minimumGapSeconds = 0.0029;
 
     SimulatedZarvik();
     ~SimulatedZarvik();
@@ -99,8 +106,18 @@ public:
     /** The 37-byte identity reply that the processor sends. */
     std::vector<uint8_t> getIdentityReply (int processor) const;
 
-    /** One buffer of bytes that the host sent to the processor's port. */
+    /** One buffer of bytes that the host sent to the processor's port, arriving now. */
     void receive (int processor, const uint8_t* data, size_t size);
+
+    /** The same, for a buffer that arrived at the given time (a connection that
+        knows when the host handed the buffer over gives that time). */
+    void receive (int processor, const uint8_t* data, size_t size, std::chrono::steady_clock::time_point arrival);
+
+    /** The same, for a buffer whose arrival is known only to lie between two
+        times. A gap between two buffers counts as a pacing fault only when it
+        is short however the two arrivals lie within their bounds, so that a
+        connection with imprecise clocks never reports a burst that was not. */
+    void receive (int processor, const uint8_t* data, size_t size, std::chrono::steady_clock::time_point earliest, std::chrono::steady_clock::time_point latest);
 
     /** The port is gone: a SysEx message in progress stays incomplete. */
     void abandonTransfer (int processor);
@@ -116,6 +133,10 @@ public:
 
     /** When each buffer arrived, in seconds since the unit was created. */
     std::vector<double> getBufferArrivalTimes (int processor) const;
+
+    /** CPU time that the threads delivering buffers spent inside the unit,
+        taking them in and checking them. */
+    double getCpuSeconds() const;
 
     /** Forgets everything received and every statistic; settings stay. */
     void clearReceived();
@@ -139,6 +160,7 @@ private:
         std::vector<ReceivedImage> images;
         PortStatistics statistics;
         std::vector<double> arrivalTimes;
+        double lastEarliestArrival = 0.0;
 
         std::array<uint8_t, 4> version {};
         uint8_t processorCode = 0;
@@ -157,6 +179,7 @@ private:
 
     mutable std::mutex mutex;
     std::array<Port, numProcessors> ports;
+    double cpuSeconds = 0.0;
     Connection* connection = nullptr;
     const std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -46,6 +47,8 @@ private:
     std::unique_ptr<Sequencer> sequencer;
     std::array<int, SimulatedZarvik::numProcessors> ports {};
     int clientId = -1;
+    int queue = -1;
+    std::chrono::steady_clock::duration queueOffset = std::chrono::steady_clock::duration::max();
     std::atomic<bool> plugged { true };
     std::atomic<bool> quitting { false };
     std::atomic<int> overruns { 0 };

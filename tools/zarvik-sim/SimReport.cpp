@@ -108,7 +108,7 @@ bool allIntact (const std::vector<PortResult>& ports)
 {
     for (const auto& port : ports)
     {
-        if (port.statistics.interleavedStarts > 0)
+        if (port.statistics.interleavedStarts > 0 || port.statistics.pacingFaults > 0)
             return false;
 
         for (const auto& image : port.images)
@@ -134,6 +134,13 @@ std::string format (const std::vector<PortResult>& ports)
             text += ", " + formatted ("%.0f", port.bytesPerSecond) + " bytes/s ("
                     + formatted ("%.1f", 100.0 * port.bytesPerSecond / pacingBytesPerSecond) + "% of one slice per 3 ms)";
 
+        if (s.buffersReceived > 1)
+            text += ", shortest gap " + formatted ("%.3f", s.shortestGapSeconds * 1000.0) + " ms";
+
+        if (s.pacingFaults > 0)
+            text += ", " + withSeparators (s.pacingFaults) + " PACING FAULTS (buffers under "
+                    + formatted ("%.1f", SimulatedZarvik::minimumGapSeconds * 1000.0) + " ms apart)";
+
         if (s.interleavedStarts > 0)
             text += ", " + std::to_string (s.interleavedStarts) + " transfers interleaved";
 
@@ -152,7 +159,7 @@ std::string format (const std::vector<PortResult>& ports)
         text += "Result: " + std::to_string (images) + " image(s) received, all intact and complete\n";
     else
         text += "Result: FAILED: " + std::to_string (faulty) + " of " + std::to_string (images)
-                + " image(s) interrupted, corrupt or unlike the package\n";
+                + " image(s) interrupted, corrupt or unlike the package, or sent faster than the unit's pace\n";
 
     return text;
 }

@@ -46,7 +46,9 @@ struct PortResult
 
 std::vector<PortResult> collect (const SimulatedZarvik& unit, const std::vector<PackageImage>& package);
 
-/** True when every image received is complete, well formed and equal to a package image. */
+/** True when every image received is complete, well formed and equal to a
+    package image, no transfers interleaved and no two buffers on a port came
+    closer than the unit's pace. */
 bool allIntact (const std::vector<PortResult>& ports);
 
 /** The report as text, one line per port and per image, and a closing verdict. */

@@ -1,0 +1,83 @@
+#include "UpdateLog.h"
+
+#include <cstdio>
+#include <juce_cryptography/juce_cryptography.h>
+
+namespace
+{
+// The file is rotated before an update once it holds this much, so that it
+// never grows without bound and still holds the last update whole.
+constexpr juce::int64 rotationSize = 1024 * 1024;
+
+juce::String timeNow()
+{
+    return juce::Time::getCurrentTime().formatted ("%Y-%m-%d %H:%M:%S.") + juce::String (juce::Time::getCurrentTime().getMilliseconds()).paddedLeft ('0', 3);
+}
+}
+
+UpdateLog::UpdateLog (juce::File logFile)
+    : file (std::move (logFile))
+{
+}
+
+void UpdateLog::updateStarted (bool solvaneMode, const std::vector<const FirmwareItem*>& items)
+{
+    if (file.getSize() > rotationSize)
+        file.moveFileTo (file.withFileExtension ("log.1"));
+
+    updateOpen = true;
+    startedMs = juce::Time::getMillisecondCounterHiRes();
+
+    append ("update started" + juce::String (solvaneMode ? " (Solvane Mode)" : "") + ", " ZARVIK_PRODUCT_NAME " " ZARVIK_VERSION, false);
+
+    for (auto* item : items)
+        append ("  " + item->getDisplayName() + " to \"" + item->getPortName() + "\": "
+                    + juce::String (item->getImageData().getSize()) + " bytes in " + juce::String (item->numChunks)
+                    + " slices, SHA-256 " + digestOf (*item),
+                false);
+}
+
+void UpdateLog::transferFailed (const FirmwareItem& item, int slice, const juce::String& reason)
+{
+    append ("\"" + item.getPortName() + "\", " + item.getDisplayName() + ", slice " + juce::String (slice)
+                + " of " + juce::String (item.numChunks) + ": " + reason,
+            true);
+}
+
+void UpdateLog::portMissing (const FirmwareItem& item)
+{
+    append ("\"" + item.getPortName() + "\", " + item.getDisplayName() + ", before the first slice: unplugged: the system does not list the port", true);
+}
+
+void UpdateLog::updateEnded (const juce::String& outcome)
+{
+    if (! updateOpen)
+        return;
+
+    updateOpen = false;
+    const auto seconds = (juce::Time::getMillisecondCounterHiRes() - startedMs) / 1000.0;
+    append ("update " + outcome + " after " + juce::String (seconds, 1) + " s", false);
+}
+
+void UpdateLog::append (const juce::String& text, bool alsoToStandardError)
+{
+    const auto line = timeNow() + " " + text;
+
+    if (alsoToStandardError)
+        std::fprintf (stderr, "%s: %s\n", ZARVIK_PRODUCT_NAME, line.toRawUTF8());
+
+    if (file.getParentDirectory().createDirectory())
+        file.appendText (line + "\n", false, false, "\n");
+}
+
+juce::String UpdateLog::digestOf (const FirmwareItem& item)
+{
+    const auto image = item.getSharedImageData();
+
+    for (auto& [known, digest] : digests)
+        if (known == image)
+            return digest;
+
+    digests.emplace_back (image, juce::SHA256 (image->getData(), image->getSize()).toHexString());
+    return digests.back().second;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "firmware/FirmwareItem.h"
+
+#include <juce_core/juce_core.h>
+#include <vector>
+
+/**
+    The record of updates that a user can send to support: each update's start
+    with the SHA-256 of every image it sends, each failure with its time, port,
+    image, slice and reason in words, and each update's end. Lines are appended
+    to a text file; failures are also printed to standard error.
+
+    A file that cannot be written loses its lines, never the update. Used on
+    the message thread.
+*/
+class UpdateLog final
+{
+public:
+    explicit UpdateLog (juce::File file);
+
+    /** Where this user's log lies: a folder of this program's in the user's
+        state or application data folder. */
+    static juce::File getDefaultFile();
+
+    juce::File getFile() const { return file; }
+
+    void updateStarted (bool solvaneMode, const std::vector<const FirmwareItem*>& items);
+
+    /** A transfer ended at slice `slice` (counted from 0) for `reason`. */
+    void transferFailed (const FirmwareItem& item, int slice, const juce::String& reason);
+
+    /** A port that an item needs was not there when the update began. */
+    void portMissing (const FirmwareItem& item);
+
+    /** How the update ended, in words; logged once per update. */
+    void updateEnded (const juce::String& outcome);
+
+private:
+    void append (const juce::String& text, bool alsoToStandardError);
+    juce::String digestOf (const FirmwareItem& item);
+
+    const juce::File file;
+    std::vector<std::pair<std::shared_ptr<const juce::MemoryBlock>, juce::String>> digests;
+    bool updateOpen = false;
+    double startedMs = 0.0;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (UpdateLog)
+};
