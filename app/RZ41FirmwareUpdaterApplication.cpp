@@ -33,6 +33,8 @@ void RZ41FirmwareUpdaterApplication::initialise (const juce::String&)
     mainComponent = std::make_unique<MainWindowComponent> (controller.get());
     controller->addListener (mainComponent.get());
     mainWindow = std::make_unique<MainWindow> (mainComponent.get());
+    quitRequests = std::make_unique<AppPlatform::QuitRequests> ([this]
+                                                                { systemRequestedQuit(); });
 }
 
 void RZ41FirmwareUpdaterApplication::shutdown()
@@ -52,6 +54,11 @@ void RZ41FirmwareUpdaterApplication::systemRequestedQuit()
         return;
     }
 
+    // The open question also answers a request that comes while it shows (another signal).
+    if (askingToQuit)
+        return;
+
+    const juce::ScopedValueSetter<bool> asking (askingToQuit, true);
     const auto confirmed = juce::AlertWindow::showOkCancelBox (juce::AlertWindow::WarningIcon,
                                                                "Update In Progress",
                                                                "Do you really want to quit ? Pressing OK will leave the device in an unusable state until a firmware update is sucessfully performed.",
