@@ -21,7 +21,14 @@ const juce::String RZ41FirmwareUpdaterApplication::getApplicationVersion()
 
 bool RZ41FirmwareUpdaterApplication::moreThanOneInstanceAllowed()
 {
-    return false;
+    // JUCE's own check locks one file for every user of the machine; the
+    // program takes a lock per user before JUCE starts instead.
+    return true;
+}
+
+juce::String RZ41FirmwareUpdaterApplication::getInstanceLockName()
+{
+    return juce::String (ZARVIK_PRODUCT_NAME) + " (user " + AppPlatform::getUserId() + ")";
 }
 
 void RZ41FirmwareUpdaterApplication::initialise (const juce::String&)

@@ -12,7 +12,7 @@
 /**
     The application: owns every long-lived object, creates them in a fixed
     order in initialise, asks before quitting while an update runs, and
-    releases them in its destructor. Only one instance runs at a time.
+    releases them in its destructor. The program runs one instance per user.
 
     Everything runs on the message thread.
 */
@@ -36,6 +36,10 @@ public:
         button and the system's requests (signals) come here alike; the open
         warning answers any request that comes while it shows. */
     void systemRequestedQuit() override;
+
+    /** The lock the program holds, from before JUCE starts until it ends, so
+        that one user runs one instance; another user takes a lock of their own. */
+    static juce::String getInstanceLockName();
 
     /** Null before initialise. */
     Controller* getController() const noexcept { return controller.get(); }

@@ -1,3 +1,4 @@
+#include "app/RZ41FirmwareUpdaterApplication.h"
 #include "tests/TestUtilities.h"
 
 #include <csignal>
@@ -5,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +39,12 @@ int countWindows (const juce::String& title = appName)
     auto windows = juce::StringArray::fromLines (output);
     windows.removeEmptyStrings();
     return windows.size();
+}
+
+bool theUpdaterRunsForThisUser()
+{
+    juce::InterProcessLock lock (RZ41FirmwareUpdaterApplication::getInstanceLockName());
+    return ! lock.enter (0);
 }
 
 /** A program run as a child process whose id, wait status and output (one
@@ -126,12 +134,8 @@ private:
 //==============================================================================
 TEST (ApplicationInstances, ASecondLaunchOpensNoSecondWindowAndLeavesTheFirstRunning)
 {
-    {
-        juce::InterProcessLock lock (juce::String ("juceAppLock_") + appName);
-
-        if (! lock.enter (0))
-            GTEST_SKIP() << "the updater is already running on this machine";
-    }
+    if (theUpdaterRunsForThisUser())
+        GTEST_SKIP() << "the updater is already running for this user";
 
     Process first ({ ZARVIK_APP_PATH });
     ASSERT_TRUE (TestUtilities::runUntil ([]
@@ -147,6 +151,43 @@ TEST (ApplicationInstances, ASecondLaunchOpensNoSecondWindowAndLeavesTheFirstRun
 
     EXPECT_EQ (countWindows(), 1);
     EXPECT_FALSE (first.hasEnded());
+}
+
+TEST (ApplicationInstances, AnotherUserGetsAWindowOfTheirOwnAndOneOnly)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "starting the updater as another user takes root";
+
+    if (theUpdaterRunsForThisUser())
+        GTEST_SKIP() << "the updater is already running for this user";
+
+    // The other user reaches the display with a copy of our X authority.
+    const juce::TemporaryFile authority;
+    run ({ "xauth", "extract", authority.getFile().getFullPathName(), juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}) });
+    ::chmod (authority.getFile().getFullPathName().toRawUTF8(), 0644);
+
+    const juce::StringArray asNobody { "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "XAUTHORITY=" + authority.getFile().getFullPathName(), ZARVIK_APP_PATH };
+
+    Process theirs (asNobody);
+    ASSERT_TRUE (TestUtilities::runUntil ([]
+                                          { return countWindows() == 1; },
+                                          20000));
+
+    Process ours ({ ZARVIK_APP_PATH });
+    EXPECT_TRUE (TestUtilities::runUntil ([]
+                                          { return countWindows() == 2; },
+                                          20000))
+        << "a launch after another user's opens a window";
+
+    Process theirSecond (asNobody);
+    ASSERT_TRUE (TestUtilities::runUntil ([&theirSecond]
+                                          { return theirSecond.hasEnded(); },
+                                          10000));
+    EXPECT_TRUE (theirSecond.exitedWith (0));
+
+    EXPECT_EQ (countWindows(), 2);
+    EXPECT_FALSE (ours.hasEnded());
+    EXPECT_FALSE (theirs.hasEnded());
 }
 
 //==============================================================================
@@ -192,6 +233,18 @@ INSTANTIATE_TEST_SUITE_P (EverySignal,
                           [] (const auto& info)
                           { return std::string ("SIG") + sigabbrev_np (std::get<0> (info.param))
                                    + (std::get<1> (info.param) ? "DuringAnUpdate" : "WithoutOne"); });
+
+//==============================================================================
+TEST (ApplicationWithoutDisplay, SaysWhyInOneLineAndFails)
+{
+    Process program ({ "env", "-u", "DISPLAY", ZARVIK_APP_PATH }, STDERR_FILENO);
+    ASSERT_TRUE (TestUtilities::runUntil ([&program]
+                                          { return program.hasEnded(); },
+                                          20000));
+
+    EXPECT_EQ (program.getOutput(), "cannot open a display: DISPLAY is not set\n");
+    EXPECT_TRUE (WIFEXITED (program.status) && WEXITSTATUS (program.status) != 0) << "status " << program.status;
+}
 
 //==============================================================================
 TEST (WindowsIcon, HoldsSixteenThirtyTwoAndFortyEightPixelsAt32BitsAnd256AsPng)
