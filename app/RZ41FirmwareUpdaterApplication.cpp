@@ -21,7 +21,14 @@ const juce::String RZ41FirmwareUpdaterApplication::getApplicationVersion()
 
 bool RZ41FirmwareUpdaterApplication::moreThanOneInstanceAllowed()
 {
-    return false;
+    // JUCE's own check locks one file for every user of the machine; the
+    // program takes a lock per user before JUCE starts instead.
+    return true;
+}
+
+juce::String RZ41FirmwareUpdaterApplication::getInstanceLockName()
+{
+    return juce::String (ZARVIK_PRODUCT_NAME) + " (user " + AppPlatform::getUserId() + ")";
 }
 
 void RZ41FirmwareUpdaterApplication::initialise (const juce::String&)
@@ -33,6 +40,8 @@ void RZ41FirmwareUpdaterApplication::initialise (const juce::String&)
     mainComponent = std::make_unique<MainWindowComponent> (controller.get());
     controller->addListener (mainComponent.get());
     mainWindow = std::make_unique<MainWindow> (mainComponent.get());
+    quitRequests = std::make_unique<AppPlatform::QuitRequests> ([this]
+                                                                { systemRequestedQuit(); });
 }
 
 void RZ41FirmwareUpdaterApplication::shutdown()
@@ -52,6 +61,11 @@ void RZ41FirmwareUpdaterApplication::systemRequestedQuit()
         return;
     }
 
+    // The open question also answers a request that comes while it shows (another signal).
+    if (askingToQuit)
+        return;
+
+    const juce::ScopedValueSetter<bool> asking (askingToQuit, true);
     const auto confirmed = juce::AlertWindow::showOkCancelBox (juce::AlertWindow::WarningIcon,
                                                                "Update In Progress",
                                                                "Do you really want to quit ? Pressing OK will leave the device in an unusable state until a firmware update is sucessfully performed.",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AppPlatform.h"
 #include "app/MainWindow.h"
 #include "control/Controller.h"
 #include "firmware/FirmwareItem.h"
@@ -11,7 +12,7 @@
 /**
     The application: owns every long-lived object, creates them in a fixed
     order in initialise, asks before quitting while an update runs, and
-    releases them in its destructor. Only one instance runs at a time.
+    releases them in its destructor. The program runs one instance per user.
 
     Everything runs on the message thread.
 */
@@ -31,8 +32,14 @@ public:
     void anotherInstanceStarted (const juce::String& commandLine) override;
 
     /** Quits at once when no update has been started since the last reset;
-        otherwise only when the user confirms the warning. */
+        otherwise only when the user confirms the warning. The window's close
+        button and the system's requests (signals) come here alike; the open
+        warning answers any request that comes while it shows. */
     void systemRequestedQuit() override;
+
+    /** The lock the program holds, from before JUCE starts until it ends, so
+        that one user runs one instance; another user takes a lock of their own. */
+    static juce::String getInstanceLockName();
 
     /** Null before initialise. */
     Controller* getController() const noexcept { return controller.get(); }
@@ -42,12 +49,15 @@ public:
 private:
     void createFirmwareItems();
 
-    // Released in reverse order: the items first, the MIDI manager last.
+    // Released in reverse order: the quit requests, so that none comes during
+    // teardown, then the items, and the MIDI manager last.
     MidiManager midiManager;
     std::unique_ptr<MainWindowComponent> mainComponent;
     std::unique_ptr<Controller> controller;
     std::unique_ptr<MainWindow> mainWindow;
     juce::OwnedArray<FirmwareItem> firmwareItems;
+    std::unique_ptr<AppPlatform::QuitRequests> quitRequests;
+    bool askingToQuit = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RZ41FirmwareUpdaterApplication)
 };

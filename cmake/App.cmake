@@ -2,7 +2,7 @@
 # tests run the same application object and window; the entry point alone is
 # in the executable.
 
-file (GLOB zarvik_app_sources CONFIGURE_DEPENDS app/*.cpp)
+file (GLOB zarvik_app_sources CONFIGURE_DEPENDS app/*.cpp app/native/*_${zarvik_platform}.cpp)
 list (REMOVE_ITEM zarvik_app_sources "${PROJECT_SOURCE_DIR}/app/Main.cpp")
 
 add_library (zarvik_app STATIC ${zarvik_app_sources})

@@ -7,7 +7,8 @@ file (GLOB zarvik_core_sources CONFIGURE_DEPENDS
     ui/*.cpp)
 list (REMOVE_ITEM zarvik_core_sources "${PROJECT_SOURCE_DIR}/firmware/FirmwareImageValidator.cpp")
 
-# Platform code: one file per operating system, chosen here and nowhere else.
+# Platform code: one file per operating system in a native/ folder, chosen by
+# this name (here for midi/, in App.cmake for app/).
 if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
     set (zarvik_platform Linux)
 elseif (CMAKE_SYSTEM_NAME STREQUAL "Windows")

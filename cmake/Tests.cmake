@@ -16,7 +16,7 @@ zarvik_strict_warnings (zarvik_tests)
 # through the X server: they share one display, so they run one at a time.
 set (zarvik_window_suites
     MainWindowComponentTest.*:UpdateClickTest.*:MainWindowComponentConcurrency.*:RealInputTest.*
-    :ApplicationTest.*:ApplicationQuitTest.*:ApplicationInstances.*)
+    :ApplicationTest.*:ApplicationQuitTest.*:ApplicationInstances.*:*ApplicationSignals.*)
 string (REPLACE ";" "" zarvik_window_suites "${zarvik_window_suites}")
 
 # Discovery runs at test time, so a display (Xvfb) is only needed then.
@@ -85,13 +85,14 @@ else()
 endif()
 
 # The app tests run the application's classes, check the Windows icon the build
-# makes and start the executable itself.
+# makes and start the executable itself, and the window harness.
 target_link_libraries (zarvik_tests PRIVATE zarvik_app)
 target_compile_definitions (zarvik_tests PRIVATE
     ZARVIK_WINDOWS_ICON="${ZARVIK_WINDOWS_ICON}"
     ZARVIK_WINDOWS_RC="${ZARVIK_WINDOWS_RC}"
     ZARVIK_BUILD_DIR="${CMAKE_BINARY_DIR}")
-add_dependencies (zarvik_tests zarvik_windows_icon ZarvikUpdater)
+add_dependencies (zarvik_tests zarvik_windows_icon ZarvikUpdater zarvik-window-harness)
+target_compile_definitions (zarvik_tests PRIVATE ZARVIK_HARNESS_PATH="$<TARGET_FILE:zarvik-window-harness>")
 if (TARGET zarvik_desktop_icons)
     add_dependencies (zarvik_tests zarvik_desktop_icons)
 endif()

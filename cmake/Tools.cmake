@@ -33,7 +33,8 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
 endif()
 
 # Shows the updater's real window in a chosen state, on in-process ports with a
-# simulated unit, for screenshots (scripts/screenshots.sh).
+# simulated unit, for screenshots (scripts/screenshots.sh) and the tests that
+# signal a running updater.
 add_executable (zarvik-window-harness tools/window-harness/Main.cpp)
 target_link_libraries (zarvik-window-harness PRIVATE zarvik_app zarvik_simulator)
 zarvik_strict_warnings (zarvik-window-harness)

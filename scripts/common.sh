@@ -7,7 +7,7 @@ ZARVIK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ZARVIK_BUILD="${ZARVIK_BUILD:-$ZARVIK_ROOT/build}"
 
 # Packages to build and run the updater.
-ZARVIK_RUN_PACKAGES=(cmake ninja-build g++ pkg-config juce-modules-source libasound2-dev zlib1g-dev fonts-dejavu-core)
+ZARVIK_RUN_PACKAGES=(cmake ninja-build g++ pkg-config juce-modules-source libasound2-dev libxcb1-dev zlib1g-dev fonts-dejavu-core)
 
 # Further packages for the tests: GoogleTest, a virtual display with input
 # events and screenshots, the typeface the pictures are painted with, what

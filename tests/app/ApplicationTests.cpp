@@ -6,6 +6,7 @@
 #include "tools/simulator/InProcessZarvik.h"
 
 #include <BinaryData.h>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace DialogTestHelpers;
@@ -226,15 +227,22 @@ TEST_F (ApplicationTest, QuittingDuringAnUpdateAsksAndCancelLeavesTheTransferRun
     EXPECT_NEAR (firstProgressReport(), 20.0 / 70277.0, 1e-12);
     EXPECT_EQ (statusRow (1), "Zarvik Audio: Audio Firmware Started");
 
+    // A kill while the question is open opens no second one: the later
+    // answerer would find and answer it.
     size_t reportsWhenAsked = 0;
     DialogAnswerer question (quitTitle, "Cancel", 300);
+    DialogAnswerer secondQuestion (quitTitle, "Cancel", 600);
     question.onSeen = [&]
-    { reportsWhenAsked = log.progressReports.size(); };
+    {
+        reportsWhenAsked = log.progressReports.size();
+        std::raise (SIGTERM);
+    };
 
     // The window's close button takes the same way as the system's quit request.
     app->getMainWindow()->getPeer()->handleUserClosingWindow();
 
     ASSERT_TRUE (question.answered());
+    EXPECT_FALSE (secondQuestion.answered());
     EXPECT_EQ (question.seenMessage, quitMessage);
     EXPECT_EQ (question.seenButtons, juce::StringArray ("Yes", "Cancel"));
     EXPECT_TRUE (question.seenWarningIcon);

@@ -1,13 +1,20 @@
+#include "app/RZ41FirmwareUpdaterApplication.h"
 #include "tests/TestUtilities.h"
 
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
 {
 constexpr auto appName = "Brelmar Zarvik Firmware Updater";
 constexpr auto linuxName = "brelmar-zarvik-firmware-updater";
+constexpr auto quitTitle = "Update In Progress";
 
 juce::String run (const juce::StringArray& command, int* exitCode = nullptr)
 {
@@ -25,44 +32,214 @@ juce::String run (const juce::StringArray& command, int* exitCode = nullptr)
     return output;
 }
 
-// Visible top-level windows of the updater on the display, whoever opened them.
-int countUpdaterWindows()
+// Visible top-level windows with that title on the display, whoever opened them.
+int countWindows (const juce::String& title = appName)
 {
-    const auto output = run ({ "xdotool", "search", "--onlyvisible", "--name", juce::String ("^") + appName + "$" });
+    const auto output = run ({ "xdotool", "search", "--onlyvisible", "--name", "^" + title + "$" });
     auto windows = juce::StringArray::fromLines (output);
     windows.removeEmptyStrings();
     return windows.size();
 }
+
+bool theUpdaterRunsForThisUser()
+{
+    juce::InterProcessLock lock (RZ41FirmwareUpdaterApplication::getInstanceLockName());
+    return ! lock.enter (0);
+}
+
+/** A program run as a child process whose id, wait status and standard
+    output the test sees: juce::ChildProcess gives no id, and reports a child
+    that a signal ended as having exited with 0. Killed if it still runs when
+    the test ends. */
+class Process final
+{
+public:
+    explicit Process (const juce::StringArray& command)
+    {
+        int fds[2];
+
+        if (::pipe2 (fds, O_CLOEXEC) != 0)
+            return;
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init (&actions);
+        posix_spawn_file_actions_adddup2 (&actions, fds[1], STDOUT_FILENO);
+
+        std::vector<char*> arguments;
+
+        for (auto& argument : command)
+            arguments.push_back (const_cast<char*> (argument.toRawUTF8()));
+
+        arguments.push_back (nullptr);
+
+        // The child starts with the default handling of every signal, however the tests were started (nohup, &).
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init (&attributes);
+        sigset_t all;
+        sigfillset (&all);
+        posix_spawnattr_setsigdefault (&attributes, &all);
+        posix_spawnattr_setflags (&attributes, POSIX_SPAWN_SETSIGDEF);
+
+        if (::posix_spawnp (&pid, arguments[0], &actions, &attributes, arguments.data(), environ) != 0)
+            pid = 0;
+
+        posix_spawnattr_destroy (&attributes);
+        posix_spawn_file_actions_destroy (&actions);
+        ::close (fds[1]);
+        output = fds[0];
+        ::fcntl (output, F_SETFL, O_NONBLOCK);
+    }
+
+    ~Process()
+    {
+        if (! hasEnded())
+        {
+            ::kill (pid, SIGKILL);
+            ::waitpid (pid, &status, 0);
+        }
+
+        ::close (output);
+    }
+
+    bool hasEnded()
+    {
+        ended = ended || pid <= 0 || ::waitpid (pid, &status, WNOHANG) == pid;
+        return ended;
+    }
+
+    /** Whether it ended by returning or calling exit with that status (not by a signal). */
+    bool exitedWith (int code) { return hasEnded() && WIFEXITED (status) && WEXITSTATUS (status) == code; }
+
+    /** All it has written so far. */
+    juce::String getOutput()
+    {
+        char buffer[256];
+
+        for (ssize_t length; (length = ::read (output, buffer, sizeof (buffer))) > 0;)
+            written += juce::String::fromUTF8 (buffer, (int) length);
+
+        return written;
+    }
+
+    pid_t pid = 0;
+    int status = 0;
+
+private:
+    int output = -1;
+    bool ended = false;
+    juce::String written;
+};
 }
 
 //==============================================================================
 TEST (ApplicationInstances, ASecondLaunchOpensNoSecondWindowAndLeavesTheFirstRunning)
 {
-    {
-        juce::InterProcessLock lock (juce::String ("juceAppLock_") + appName);
+    if (theUpdaterRunsForThisUser())
+        GTEST_SKIP() << "the updater is already running for this user";
 
-        if (! lock.enter (0))
-            GTEST_SKIP() << "the updater is already running on this machine";
-    }
-
-    juce::ChildProcess first;
-    ASSERT_TRUE (first.start (juce::StringArray (ZARVIK_APP_PATH), 0));
+    Process first ({ ZARVIK_APP_PATH });
     ASSERT_TRUE (TestUtilities::runUntil ([]
-                                          { return countUpdaterWindows() == 1; },
+                                          { return countWindows() == 1; },
                                           20000));
 
-    juce::ChildProcess second;
-    ASSERT_TRUE (second.start (TestUtilities::withCrashesAsFailures (juce::StringArray (ZARVIK_APP_PATH)), 0));
+    Process second ({ ZARVIK_APP_PATH });
     ASSERT_TRUE (TestUtilities::runUntil ([&second]
-                                          { return ! second.isRunning(); },
+                                          { return second.hasEnded(); },
                                           10000))
         << "the second launch ends by itself";
-    EXPECT_EQ (second.getExitCode(), 0u);
+    EXPECT_TRUE (second.exitedWith (0));
 
-    EXPECT_EQ (countUpdaterWindows(), 1);
-    EXPECT_TRUE (first.isRunning());
+    EXPECT_EQ (countWindows(), 1);
+    EXPECT_FALSE (first.hasEnded());
+}
 
-    first.kill();
+TEST (ApplicationInstances, AnotherUserGetsAWindowOfTheirOwnAndOneOnly)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "starting the updater as another user takes root";
+
+    if (theUpdaterRunsForThisUser())
+        GTEST_SKIP() << "the updater is already running for this user";
+
+    // The other user reaches the display with a copy of our X authority.
+    const juce::TemporaryFile authority;
+    run ({ "xauth", "extract", authority.getFile().getFullPathName(), juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}) });
+    ::chmod (authority.getFile().getFullPathName().toRawUTF8(), 0644);
+
+    const juce::StringArray asNobody { "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "XAUTHORITY=" + authority.getFile().getFullPathName(), ZARVIK_APP_PATH };
+
+    Process theirs (asNobody);
+    ASSERT_TRUE (TestUtilities::runUntil ([]
+                                          { return countWindows() == 1; },
+                                          20000));
+
+    Process ours ({ ZARVIK_APP_PATH });
+    EXPECT_TRUE (TestUtilities::runUntil ([]
+                                          { return countWindows() == 2; },
+                                          20000))
+        << "a launch after another user's opens a window";
+
+    Process theirSecond (asNobody);
+    ASSERT_TRUE (TestUtilities::runUntil ([&theirSecond]
+                                          { return theirSecond.hasEnded(); },
+                                          10000));
+    EXPECT_TRUE (theirSecond.exitedWith (0));
+
+    EXPECT_EQ (countWindows(), 2);
+    EXPECT_FALSE (ours.hasEnded());
+    EXPECT_FALSE (theirs.hasEnded());
+}
+
+//==============================================================================
+// Ctrl+C, kill and a closed terminal, sent to a real updater process: during an
+// update they bring up the same question as the close button, otherwise they end it.
+class ApplicationSignals : public ::testing::TestWithParam<std::tuple<int, bool>>
+{
+};
+
+TEST_P (ApplicationSignals, AskTheQuitQuestionDuringAnUpdateAndEndTheProgramOtherwise)
+{
+    const auto [signal, updating] = GetParam();
+    ASSERT_EQ (countWindows (quitTitle), 0);
+
+    Process harness ({ ZARVIK_HARNESS_PATH, updating ? "started" : "no-hardware" });
+    ASSERT_TRUE (TestUtilities::runUntil ([&harness]
+                                          { return harness.getOutput().contains ("READY") || harness.hasEnded(); },
+                                          30000));
+    ASSERT_FALSE (harness.hasEnded());
+
+    ::kill (harness.pid, signal);
+
+    if (updating)
+    {
+        EXPECT_TRUE (TestUtilities::runUntil ([]
+                                              { return countWindows (quitTitle) == 1; },
+                                              10000))
+            << "the question shows";
+        EXPECT_FALSE (harness.hasEnded());
+    }
+    else
+    {
+        ASSERT_TRUE (TestUtilities::runUntil ([&harness]
+                                              { return harness.hasEnded(); },
+                                              10000));
+        EXPECT_TRUE (harness.exitedWith (0)) << "status " << harness.status;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (EverySignal,
+                          ApplicationSignals,
+                          ::testing::Combine (::testing::Values (SIGINT, SIGTERM, SIGHUP), ::testing::Bool()),
+                          [] (const auto& info)
+                          { return std::string ("SIG") + sigabbrev_np (std::get<0> (info.param))
+                                   + (std::get<1> (info.param) ? "DuringAnUpdate" : "WithoutOne"); });
+
+//==============================================================================
+TEST (ApplicationWithoutDisplay, SaysWhyInOneLineAndFails)
+{
+    int exitCode = 0;
+    EXPECT_EQ (run ({ "env", "-u", "DISPLAY", ZARVIK_APP_PATH }, &exitCode), "cannot open a display: DISPLAY is not set\n");
+    EXPECT_NE (exitCode, 0);
 }
 
 //==============================================================================

@@ -1,10 +1,11 @@
 // Runs the updater's own application object and window on in-process MIDI
 // ports, with a simulated Zarvik where one is wanted, and brings the window
-// into one of its states for a screenshot:
+// into one of its states for a screenshot or a test:
 //
 //   zarvik-window-harness STATE
 //
-// STATE is no-hardware, detected, instructions, updating, complete or aborted.
+// STATE is no-hardware, detected, instructions, started (an update has just
+// begun), updating, complete or aborted.
 // Prints READY on stdout once the window shows that state, then runs until
 // its window is closed or the process is ended.
 #include "app/RZ41FirmwareUpdaterApplication.h"
@@ -86,7 +87,7 @@ private:
 
 int main (int argc, char* argv[])
 {
-    const juce::StringArray states { "no-hardware", "detected", "instructions", "updating", "complete", "aborted" };
+    const juce::StringArray states { "no-hardware", "detected", "instructions", "started", "updating", "complete", "aborted" };
     const juce::String state (argc == 2 ? argv[1] : "");
 
     if (! states.contains (state))
@@ -122,6 +123,8 @@ int main (int argc, char* argv[])
     { dynamic_cast<juce::Button*> (component.getChildComponent (updateButtonChild))->triggerClick(); };
     const auto shown = [&component]
     { return component.isShowing(); };
+    const auto startUpdate = [&app]
+    { app->getController()->startUpdate (false); };
 
     std::vector<StateDriver::Step> steps;
 
@@ -131,10 +134,11 @@ int main (int argc, char* argv[])
         steps.push_back ({ detected, {} });
     else if (state == "instructions")
         steps.push_back ({ detected, clickUpdate });
+    else if (state == "started")
+        steps.push_back ({ detected, startUpdate });
     else if (state == "updating" || state == "aborted")
     {
-        steps.push_back ({ detected, [&]
-                           { app->getController()->startUpdate (false); } });
+        steps.push_back ({ detected, startUpdate });
 
         // The graphics application image is through and its assets follow.
         steps.push_back ({ [&]

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <functional>
+#include <juce_core/juce_core.h>
+#include <memory>
+
+/**
+    What the program needs from the operating system beyond JUCE: one
+    implementation file per operating system in native/.
+*/
+namespace AppPlatform
+{
+/** Ok when the program can open a window; otherwise why not, for example
+    "DISPLAY is not set". Prints nothing. Call it before JUCE builds any window. */
+juce::Result checkDisplay();
+
+/** Names the user running the program, uniquely on this machine. */
+juce::String getUserId();
+
+/**
+    The requests to end the program that come from outside its window: Ctrl+C,
+    kill and a closed terminal (SIGINT, SIGTERM and SIGHUP on Linux). While this
+    object exists, each request calls `onRequest` on the message thread instead
+    of ending the process; a request that the process ignored when the object
+    was made (nohup's SIGHUP) stays ignored. Deleting it restores the handling
+    it replaced.
+
+    Create and delete it on the message thread; only one may exist at a time.
+*/
+class QuitRequests final
+{
+public:
+    explicit QuitRequests (std::function<void()> onRequest);
+    ~QuitRequests();
+
+private:
+    struct Native;
+    std::unique_ptr<Native> native;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuitRequests)
+};
+}
