@@ -58,8 +58,13 @@ protected:
             setUp (zarvik->getUnit());
 
         zarvik->plugIn();
+
+        // Every processor has answered, as a user sees before clicking "Update".
         ASSERT_TRUE (TestUtilities::runUntil ([this]
-                                              { return textOf (hardwareStatusChild) == "Hardware Detected"; }));
+                                              { return textOf (hardwareStatusChild) == "Hardware Detected"
+                                                       && textOf (currentControlChild).isNotEmpty()
+                                                       && textOf (currentControlChild + 1).isNotEmpty()
+                                                       && textOf (currentControlChild + 2).isNotEmpty(); }));
     }
 
     // Clicks "Update" and confirms the instruction dialog with that title.

@@ -349,3 +349,76 @@ TEST_F (ControllerSchedule, ASenderWaitingForTheControlPortIsStartedWhenTheContr
     ASSERT_TRUE (waitForFinalProgress());
     expectImages (control, { items[0], items[1] });
 }
+
+//==============================================================================
+using ControllerTestFirmware = ControllerTest;
+
+TEST_F (ControllerTestFirmware, SendsNothingUntilEveryProcessorHasSaidItIsARehearsalUnit)
+{
+    zarvik.getUnit().setRehearsalMarker (false);
+    addPackage (3, 3, 3, 3, 3);
+    createController (FirmwarePackage::Kind::testFirmware);
+
+    // Refused before the unit has answered, and after a real-looking unit has.
+    controller->startUpdate (false);
+    ASSERT_TRUE (waitForVersions());
+    controller->startUpdate (true);
+    runUntil ([]
+              { return false; },
+              100);
+
+    EXPECT_FALSE (controller->updateRunning);
+    EXPECT_TRUE (listener.linesStartingWith ("item").isEmpty());
+    EXPECT_TRUE (listener.linesStartingWith ("update running").isEmpty());
+    expectOnlyIdentityRequestsReceived();
+
+    zarvik.getUnit().setRehearsalMarker (true);
+    controller->resetUpdate();
+    ASSERT_TRUE (runUntil ([&]
+                           { return controller->canUpdateConnectedUnit(); }));
+
+    controller->startUpdate (false);
+    ASSERT_TRUE (waitForFinalProgress());
+    expectImages (audio, { items[0], items[3] });
+    expectImages (graphics, { items[1], items[2] });
+    expectImages (control, { items[4] });
+}
+
+TEST_F (ControllerTestFirmware, AMarkerSeenBeforeAnUnplugDoesNotCarryOverToTheUnitPluggedInNext)
+{
+    addPackage (3, 3, 3, 3, 3);
+    createController (FirmwarePackage::Kind::testFirmware);
+    ASSERT_TRUE (runUntil ([&]
+                           { return controller->canUpdateConnectedUnit(); }));
+
+    zarvik.unplug();
+    ASSERT_TRUE (runUntil ([&]
+                           { return listener.count ("not detected") > 0; }));
+    zarvik.getUnit().setRehearsalMarker (false);
+    zarvik.plugIn();
+    ASSERT_TRUE (runPolls (2));
+
+    // Found again, but asked nothing since; then asked again, it answers as a real unit.
+    EXPECT_FALSE (controller->canUpdateConnectedUnit());
+    listener.clear();
+    controller->resetUpdate();
+    ASSERT_TRUE (waitForVersions());
+    controller->startUpdate (false);
+
+    EXPECT_FALSE (controller->updateRunning);
+    expectOnlyIdentityRequestsReceived();
+}
+
+TEST_F (ControllerTestFirmware, AReleaseGoesToAUnitWithoutTheMarkerLikeToAnyOther)
+{
+    zarvik.getUnit().setRehearsalMarker (false);
+    addPackage (3, 3, 3, 3, 3);
+    createController (FirmwarePackage::Kind::release);
+    EXPECT_TRUE (controller->canUpdateConnectedUnit());
+
+    controller->startUpdate (true);
+    ASSERT_TRUE (waitForFinalProgress());
+    expectImages (audio, { items[0] });
+    expectImages (graphics, { items[1] });
+    expectImages (control, { items[4] });
+}

@@ -1,5 +1,6 @@
 #include "SimulatedZarvik.h"
 
+#include "control/VersionQuery.h"
 #include "firmware/FirmwareImageValidator.h"
 
 #include <algorithm>
@@ -94,6 +95,12 @@ void SimulatedZarvik::setProcessorCode (int processor, uint8_t code)
     portFor (processor).processorCode = code & 0x7f;
 }
 
+void SimulatedZarvik::setRehearsalMarker (bool carried)
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    rehearsalMarker = carried;
+}
+
 void SimulatedZarvik::disconnectAfterBytes (int processor, uint64_t bytes)
 {
     const std::lock_guard<std::mutex> l (mutex);
@@ -125,10 +132,16 @@ std::vector<uint8_t> SimulatedZarvik::makeIdentityReply (const Port& port) const
     reply.insert (reply.end(), port.version.begin(), port.version.end());
     reply.push_back (port.processorCode);
 
-    // Twenty bytes of unit details: a serial number in ASCII, then padding.
-    const std::string serial = "RZ41-SIM-0001";
+    // Twenty bytes of unit details: a serial number in ASCII, then the
+    // rehearsal marker, or padding where a real unit has nothing to say.
+    const std::string serial = "SIM-01";
+    const std::string marker = VersionQuery::rehearsalMarker;
     reply.insert (reply.end(), serial.begin(), serial.end());
-    reply.resize (reply.size() + 20 - serial.size(), 0x00);
+
+    if (rehearsalMarker)
+        reply.insert (reply.end(), marker.begin(), marker.end());
+    else
+        reply.resize (reply.size() + marker.size(), 0x00);
 
     reply.push_back (0xf7);
     return reply;

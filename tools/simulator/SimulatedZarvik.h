@@ -92,6 +92,10 @@ public:
     /** The processor code of the identity reply (0x00, 0x10 and 0x20 by default). */
     void setProcessorCode (int processor, uint8_t code);
 
+    /** Whether the identity replies carry the rehearsal marker that tells an
+        updater with test firmware this is no real unit (on by default). */
+    void setRehearsalMarker (bool carried);
+
     /** The processor's port disconnects once this many further bytes have
         arrived; the bytes past that point of the buffer are lost. 0 clears it. */
     void disconnectAfterBytes (int processor, uint64_t bytes);
@@ -157,6 +161,7 @@ private:
 
     mutable std::mutex mutex;
     std::array<Port, numProcessors> ports;
+    bool rehearsalMarker = true;
     Connection* connection = nullptr;
     const std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
 
