@@ -104,6 +104,11 @@ juce::MemoryBlock imageBytes (const char* data, int size)
 {
     return { data, (size_t) size };
 }
+
+bool carriesTestFirmware()
+{
+    return FirmwarePackage::getKind() == FirmwarePackage::Kind::testFirmware;
+}
 }
 
 //==============================================================================
@@ -184,6 +189,8 @@ TEST_F (ApplicationTest, TheSolvaneFormSendsTheThreeApplicationImagesWholeAndEnd
     ASSERT_TRUE (TestUtilities::runUntil ([&instructions]
                                           { return instructions.answered(); }));
 
+    EXPECT_TRUE (instructions.seenMessage.startsWith (solvaneInstructionText));
+    EXPECT_EQ (instructions.seenMessage.contains (FirmwarePackage::testFirmwareNotice), carriesTestFirmware());
     EXPECT_FALSE (child (updateButtonChild).isEnabled());
 
     // 2,759 slices at one per 3 ms tick, with room for a slow machine.
@@ -219,6 +226,31 @@ TEST_F (ApplicationTest, TheSolvaneFormSendsTheThreeApplicationImagesWholeAndEnd
                                           { return ! app->getController()->updateRunning; }));
     EXPECT_TRUE (child (updateButtonChild).isEnabled());
     EXPECT_EQ (log.progressReports.back(), 0.0);
+}
+
+TEST_F (ApplicationTest, WithTestFirmwareAUnitWithoutTheRehearsalMarkerIsToldWhyAndSentNothing)
+{
+    if (! carriesTestFirmware())
+        GTEST_SKIP() << "this build carries a firmware release";
+
+    plugInUnit ([] (SimulatedZarvik& unit)
+                { unit.setRehearsalMarker (false); });
+
+    DialogAnswerer instructions ("Important Firmware Update Information", "OK");
+    DialogAnswerer refusal ("Test Firmware Only", "OK");
+    dynamic_cast<juce::Button&> (child (updateButtonChild)).triggerClick();
+    ASSERT_TRUE (TestUtilities::runUntil ([&refusal]
+                                          { return refusal.answered(); }));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
+
+    EXPECT_FALSE (instructions.answered());
+    EXPECT_FALSE (app->getController()->updateRunning);
+
+    for (int processor = 0; processor < 3; ++processor)
+    {
+        const auto statistics = zarvik->getUnit().getStatistics (processor);
+        EXPECT_EQ (statistics.bytesReceived, 6u * (uint64_t) statistics.identityRequests) << "processor " << processor;
+    }
 }
 
 TEST_F (ApplicationTest, QuittingDuringAnUpdateAsksAndCancelLeavesTheTransferRunning)

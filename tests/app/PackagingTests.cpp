@@ -1,3 +1,4 @@
+#include "firmware/FirmwarePackage.h"
 #include "tests/TestUtilities.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +64,17 @@ TEST (ApplicationInstances, ASecondLaunchOpensNoSecondWindowAndLeavesTheFirstRun
     EXPECT_TRUE (first.isRunning());
 
     first.kill();
+}
+
+TEST (ApplicationCommandLine, HelpPrintsTheUsageAndWhetherTheBuildCarriesTestFirmwareWithoutStarting)
+{
+    // No display either: the answer comes before anything of the window.
+    int exitCode = -1;
+    const auto output = run ({ "env", "-u", "DISPLAY", ZARVIK_APP_PATH, "--help" }, &exitCode);
+
+    EXPECT_EQ (exitCode, 0) << output;
+    EXPECT_TRUE (output.startsWith ("usage: ")) << output;
+    EXPECT_EQ (output.contains (FirmwarePackage::testFirmwareNotice), FirmwarePackage::getKind() == FirmwarePackage::Kind::testFirmware) << output;
 }
 
 //==============================================================================

@@ -481,3 +481,49 @@ TEST_F (UpdateClickTest, AKeyThatIsNotHeldDownDoesNotArmTheAlternativeInstructio
     ASSERT_TRUE (clickUpdateAndAnswer (answerer));
     EXPECT_EQ (answerer.seenMessage, standardInstructionText);
 }
+
+//==============================================================================
+namespace
+{
+class TestFirmwareWindowTest : public ::testing::Test,
+                               protected UnpluggedWindow
+{
+protected:
+    TestFirmwareWindowTest()
+        : UnpluggedWindow (FirmwarePackage::Kind::testFirmware) {}
+
+    void TearDown() override { closeAllAlerts(); }
+};
+}
+
+TEST_F (TestFirmwareWindowTest, SaysSoInABadgeThatCoversNothingOfTheLayout)
+{
+    ASSERT_EQ (component.getNumChildComponents(), (int) numChildren + 1);
+    auto* badge = dynamic_cast<juce::Label*> (component.getChildComponent (numChildren));
+    ASSERT_NE (badge, nullptr);
+    EXPECT_EQ (badge->getText(), FirmwarePackage::testFirmwareNotice);
+    EXPECT_TRUE (badge->isShowing());
+    EXPECT_TRUE (component.getLocalBounds().contains (badge->getBounds()));
+
+    for (int i = updateButton; i < numChildren; ++i)
+        EXPECT_FALSE (component.getChildComponent (i)->getBounds().intersects (badge->getBounds())) << "child " << i;
+}
+
+TEST_F (TestFirmwareWindowTest, UpdateWithoutARehearsalUnitExplainsWhyInsteadOfShowingTheInstructions)
+{
+    DialogAnswerer instructions (standardTitle, "Cancel");
+    DialogAnswerer refusal ("Test Firmware Only", "OK");
+    dynamic_cast<juce::Button&> (*component.getChildComponent (updateButton)).triggerClick();
+    ASSERT_TRUE (TestUtilities::runUntil ([&refusal]
+                                          { return refusal.answered(); }));
+
+    EXPECT_FALSE (instructions.answered());
+    EXPECT_TRUE (refusal.seenMessage.contains ("cannot update a real unit")) << refusal.seenMessage;
+    EXPECT_EQ (refusal.seenButtons, juce::StringArray ("OK"));
+    EXPECT_TRUE (refusal.seenWarningIcon);
+    EXPECT_FALSE (controller.updateRunning);
+
+    // Dismissing it resets the controller, which then asks the unit who it is again.
+    EXPECT_TRUE (TestUtilities::runUntil ([this]
+                                          { return controller.versionQueryPending; }));
+}
