@@ -98,6 +98,14 @@ protected:
         EXPECT_EQ (statistics.strayBytes, 0u) << "processor " << processor;
     }
 
+    /** The unit received the five images of addPackage, each port's in the order they are sent. */
+    void expectWholePackage()
+    {
+        expectImages (audio, { items[0], items[3] });
+        expectImages (graphics, { items[1], items[2] });
+        expectImages (control, { items[4] });
+    }
+
     uint64_t bytesReceived (int processor)
     {
         return zarvik.getUnit().getStatistics (processor).bytesReceived;

@@ -135,9 +135,7 @@ TEST_F (ControllerUpdate, NormalModeStartsTheAssetsWhenTheApplicationsFinishAndS
     // 25 slices: one report at the 20th, then the final one.
     EXPECT_EQ (listener.progressReports, juce::Array<double> ({ 20.0 / 25.0, 1.0 }));
 
-    expectImages (audio, { items[0], items[3] });
-    expectImages (graphics, { items[1], items[2] });
-    expectImages (control, { items[4] });
+    expectWholePackage();
 
     for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
     {
@@ -179,9 +177,7 @@ TEST_F (ControllerUpdate, ASecondStartWhileRunningIsIgnored)
     EXPECT_TRUE (listener.lines.isEmpty());
 
     ASSERT_TRUE (waitForFinalProgress());
-    expectImages (audio, { items[0], items[3] });
-    expectImages (graphics, { items[1], items[2] });
-    expectImages (control, { items[4] });
+    expectWholePackage();
 }
 
 TEST_F (ControllerUpdate, ResetAfterCompletionReturnsToSearchingAndReadsTheVersionsAgain)
@@ -334,9 +330,7 @@ TEST_F (ControllerSchedule, AnAudioApplicationFinishingFirstStillKeepsEachPortTo
     EXPECT_EQ (lines.indexOf ("item 2 1"), lines.indexOf ("item 1 2") + 1);
     EXPECT_EQ (lines.indexOf ("item 4 1"), lines.indexOf ("item 3 2") + 1);
 
-    expectImages (audio, { items[0], items[3] });
-    expectImages (graphics, { items[1], items[2] });
-    expectImages (control, { items[4] });
+    expectWholePackage();
 }
 
 TEST_F (ControllerSchedule, ASenderWaitingForTheControlPortIsStartedWhenTheControlFirmwareFinishes)
@@ -379,9 +373,7 @@ TEST_F (ControllerTestFirmware, SendsNothingUntilEveryProcessorHasSaidItIsARehea
 
     controller->startUpdate (false);
     ASSERT_TRUE (waitForFinalProgress());
-    expectImages (audio, { items[0], items[3] });
-    expectImages (graphics, { items[1], items[2] });
-    expectImages (control, { items[4] });
+    expectWholePackage();
 }
 
 TEST_F (ControllerTestFirmware, AMarkerSeenBeforeAnUnplugDoesNotCarryOverToTheUnitPluggedInNext)
