@@ -238,6 +238,9 @@ TEST_F (ApplicationTest, WithTestFirmwareAUnitWithoutTheRehearsalMarkerIsToldWhy
 
     DialogAnswerer instructions ("Important Firmware Update Information", "OK");
     DialogAnswerer refusal ("Test Firmware Only", "OK");
+    auto requestsWhenRefused = 0;
+    refusal.onSeen = [&]
+    { requestsWhenRefused = zarvik->getUnit().getStatistics (0).identityRequests; };
     dynamic_cast<juce::Button&> (child (updateButtonChild)).triggerClick();
     ASSERT_TRUE (TestUtilities::runUntil ([&refusal]
                                           { return refusal.answered(); }));
@@ -245,6 +248,7 @@ TEST_F (ApplicationTest, WithTestFirmwareAUnitWithoutTheRehearsalMarkerIsToldWhy
 
     EXPECT_FALSE (instructions.answered());
     EXPECT_FALSE (app->getController()->updateRunning);
+    EXPECT_GT (zarvik->getUnit().getStatistics (0).identityRequests, requestsWhenRefused) << "dismissing it makes the controller ask the unit again";
 
     for (int processor = 0; processor < 3; ++processor)
     {

@@ -483,22 +483,12 @@ TEST_F (UpdateClickTest, AKeyThatIsNotHeldDownDoesNotArmTheAlternativeInstructio
 }
 
 //==============================================================================
-namespace
+TEST (TestFirmwareWindow, SaysSoInABadgeThatCoversNothingOfTheLayout)
 {
-class TestFirmwareWindowTest : public ::testing::Test,
-                               protected UnpluggedWindow
-{
-protected:
-    TestFirmwareWindowTest()
-        : UnpluggedWindow (FirmwarePackage::Kind::testFirmware) {}
-
-    void TearDown() override { closeAllAlerts(); }
-};
-}
-
-TEST_F (TestFirmwareWindowTest, SaysSoInABadgeThatCoversNothingOfTheLayout)
-{
+    const UnpluggedWindow window (FirmwarePackage::Kind::testFirmware);
+    const auto& component = window.component;
     ASSERT_EQ (component.getNumChildComponents(), (int) numChildren + 1);
+
     auto* badge = dynamic_cast<juce::Label*> (component.getChildComponent (numChildren));
     ASSERT_NE (badge, nullptr);
     EXPECT_EQ (badge->getText(), FirmwarePackage::testFirmwareNotice);
@@ -507,23 +497,4 @@ TEST_F (TestFirmwareWindowTest, SaysSoInABadgeThatCoversNothingOfTheLayout)
 
     for (int i = updateButton; i < numChildren; ++i)
         EXPECT_FALSE (component.getChildComponent (i)->getBounds().intersects (badge->getBounds())) << "child " << i;
-}
-
-TEST_F (TestFirmwareWindowTest, UpdateWithoutARehearsalUnitExplainsWhyInsteadOfShowingTheInstructions)
-{
-    DialogAnswerer instructions (standardTitle, "Cancel");
-    DialogAnswerer refusal ("Test Firmware Only", "OK");
-    dynamic_cast<juce::Button&> (*component.getChildComponent (updateButton)).triggerClick();
-    ASSERT_TRUE (TestUtilities::runUntil ([&refusal]
-                                          { return refusal.answered(); }));
-
-    EXPECT_FALSE (instructions.answered());
-    EXPECT_TRUE (refusal.seenMessage.contains ("cannot update a real unit")) << refusal.seenMessage;
-    EXPECT_EQ (refusal.seenButtons, juce::StringArray ("OK"));
-    EXPECT_TRUE (refusal.seenWarningIcon);
-    EXPECT_FALSE (controller.updateRunning);
-
-    // Dismissing it resets the controller, which then asks the unit who it is again.
-    EXPECT_TRUE (TestUtilities::runUntil ([this]
-                                          { return controller.versionQueryPending; }));
 }
