@@ -10,9 +10,9 @@ constexpr int chunkSize = 256;
 /** One slice goes out per timer tick of this period. */
 constexpr int intervalMs = 3;
 
-/** What the embedded images are: a firmware release for real units, or
-        the generated test firmware, which only a rehearsal unit (the
-        simulated one) may receive. */
+/** What the embedded images are: a firmware release for real units, or the
+    generated test firmware, which only a rehearsal unit (the simulated one)
+    may receive. */
 enum class Kind
 {
     release,
@@ -26,6 +26,6 @@ Kind getKind();
 constexpr const char* testFirmwareNotice = "Test firmware: for rehearsal with zarvik-sim only";
 
 /** Appends the five embedded firmware images to `items`, in the order the
-        controller walks them when it creates and starts senders. */
+    controller walks them when it creates and starts senders. */
 void createFirmwareItems (juce::OwnedArray<FirmwareItem>& items);
 }
