@@ -15,7 +15,7 @@ zarvik_strict_warnings (zarvik_tests)
 # Suites that open windows and take the keyboard focus, or type and click
 # through the X server: they share one display, so they run one at a time.
 set (zarvik_window_suites
-    MainWindowComponentTest.*:UpdateClickTest.*:MainWindowComponentConcurrency.*:RealInputTest.*
+    MainWindowComponentTest.*:UpdateClickTest.*:TestFirmwareWindow.*:MainWindowComponentConcurrency.*:RealInputTest.*
     :ApplicationTest.*:ApplicationQuitTest.*:ApplicationInstances.*:*ApplicationSignals.*)
 string (REPLACE ";" "" zarvik_window_suites "${zarvik_window_suites}")
 

@@ -115,7 +115,7 @@ TEST (AlsaKernelConcurrency, TheControllerTakesRepliesFloodingInWhileThePollClos
     }
 
     RecordingListener listener;
-    auto controller = std::make_unique<Controller> (&manager, &items);
+    auto controller = std::make_unique<Controller> (&manager, &items, FirmwarePackage::Kind::release);
     controller->addListener (&listener);
     ASSERT_TRUE (runUntil ([&]
                            { return listener.versionReports >= 3; }));

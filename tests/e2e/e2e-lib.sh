@@ -128,6 +128,14 @@ wait_for_hardware_led() {
     fail "the hardware LED is not $1 ($colour)"
 }
 
+# wait_for_unit: the LED is green and the unit's control version (zarvik-sim's
+# default) is shown, as a user sees before clicking "Update": an updater with
+# test firmware updates the unit only once it has said it is a rehearsal unit.
+wait_for_unit() {
+    wait_for_hardware_led green
+    wait_for_text "Zarvik Control: 0.0.3.1"
+}
+
 # pixel X Y: the colour of a pixel of the window, as "r,g,b".
 pixel() {
     import -window root -crop "1x1+$((WIN_X + $1))+$((WIN_Y + $2))" -depth 8 txt:- |

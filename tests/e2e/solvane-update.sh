@@ -6,7 +6,7 @@ source "$(dirname "$0")/e2e-lib.sh"
 start_display
 start_sim
 start_app
-wait_for_hardware_led green
+wait_for_unit
 
 import -window root -crop "150x30+$((WIN_X + 330))+$((WIN_Y + 402))" "$WORK/button-idle.png"
 

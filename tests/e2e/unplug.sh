@@ -6,7 +6,7 @@ source "$(dirname "$0")/e2e-lib.sh"
 start_display
 start_sim --unplug-after audio:100000
 start_app
-wait_for_hardware_led green
+wait_for_unit
 
 click_update
 wait_for_dialog "Important Firmware Update Information"

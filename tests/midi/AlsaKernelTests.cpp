@@ -786,8 +786,12 @@ TEST (AlsaKernelUpdate, AnUpdateOfTheSimulatedUnitOnTheSequencerArrivesIntact)
     MidiManager manager;
     juce::OwnedArray<FirmwareItem> items;
     FirmwarePackage::createFirmwareItems (items);
-    auto controller = std::make_unique<Controller> (&manager, &items);
+    auto controller = std::make_unique<Controller> (&manager, &items, FirmwarePackage::getKind());
     controller->addListener (&progress);
+
+    // Test firmware goes only to a unit whose processors all said they are a rehearsal unit.
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return controller->canUpdateConnectedUnit(); }));
 
     // The unit's own images (the application and control firmware) only.
     controller->versionQueryPending = false;

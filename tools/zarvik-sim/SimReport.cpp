@@ -134,7 +134,7 @@ std::string format (const std::vector<PortResult>& ports)
             text += ", " + formatted ("%.0f", port.bytesPerSecond) + " bytes/s ("
                     + formatted ("%.1f", 100.0 * port.bytesPerSecond / pacingBytesPerSecond) + "% of one slice per 3 ms)";
 
-        if (s.buffersReceived > 1)
+        if (s.firmwareGaps > 0)
             text += ", shortest gap " + formatted ("%.3f", s.shortestGapSeconds * 1000.0) + " ms";
 
         if (s.pacingFaults > 0)
