@@ -772,7 +772,7 @@ TEST (AlsaKernelUpdate, AnUpdateOfTheSimulatedUnitOnTheSequencerArrivesIntact)
     ASSERT_TRUE (unit.start (juce::StringArray { "timeout", "150", ZARVIK_SIM_PATH, "--images", "3", "--quiet" }));
 
     for (auto* name : { "Zarvik Control", "Zarvik Audio", "Zarvik Graphics" })
-        ASSERT_TRUE (waitForPort (name, true).isNotEmpty()) << name;
+        ASSERT_TRUE (waitForPort (name, true, 60000).isNotEmpty()) << name; // a busy emulated machine starts it slowly
 
     struct Progress final : public Controller::Listener
     {
