@@ -6,6 +6,7 @@ add_library (zarvik_juce STATIC)
 target_link_libraries (zarvik_juce
     PRIVATE
         juce::juce_core
+        juce::juce_cryptography
         juce::juce_events
         juce::juce_data_structures
         juce::juce_graphics
