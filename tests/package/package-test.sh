@@ -7,6 +7,7 @@
 #   package-test.sh BUILD-DIR PACKAGE-FILE-NAME     builds, checks, then runs
 #   package-test.sh --installed PACKAGE-FILE        the part in the virtual machine
 set -euo pipefail
+source "$(dirname "$0")/../e2e/windows.sh"
 
 NAME=brelmar-zarvik-firmware-updater
 TITLE="Brelmar Zarvik Firmware Updater"
@@ -26,11 +27,12 @@ timed() {
 #===============================================================================
 # In the virtual machine.
 
-# What the guest changed outside /tmp, less dpkg's own records and the caches
-# that the triggers of other packages rebuild, as "type path" lines.
+# The files the guest changed, less temporary files (JUCE's single-instance
+# lock stays behind in /var/tmp), dpkg's own records and the caches that the
+# triggers of other packages rebuild.
 changed_files() {
     (cd /run/zarvik-vm/changes && find . ! -type d) | sed 's|^\.||' |
-        grep -vE '^/(tmp|var/log|var/lib/dpkg|var/cache/man)/|/(icon-theme|mimeinfo)\.cache$' | sort || true
+        grep -vE '^/(tmp|var/tmp|var/log|var/lib/dpkg|var/cache/man)/|/(icon-theme|mimeinfo)\.cache$' | sort || true
 }
 
 # The package's files and folders that exist now.
@@ -51,7 +53,7 @@ check_window() {
 
     "$NAME" >/tmp/app.log 2>&1 &
     local app=$! window
-    window="$(timeout 120 xdotool search --sync --onlyvisible --name "^$TITLE\$" | head -n 1)" ||
+    window="$(find_window "$TITLE" 120)" ||
         { cat /tmp/app.log; fail "no window \"$TITLE\""; }
 
     # The window must belong to the program dpkg installed, nothing else.
