@@ -141,6 +141,25 @@ wait_for_dialog() {
     log "dialog \"$1\" is open"
 }
 
+# wait_for_update_end TITLE: waits for the dialog that ends an update for as
+# long as the unit keeps receiving. The emulated machine's pace follows the
+# load beside it, so only an update that stops moving for two minutes fails.
+wait_for_update_end() {
+    local seen="" last="" moved=$SECONDS
+    while [ $((SECONDS - moved)) -lt 120 ]; do
+        DIALOG="$(visible_windows "$1" | head -n 1)" || true
+        if [ -n "$DIALOG" ]; then
+            log "dialog \"$1\" is open"
+            return 0
+        fi
+        # zarvik-sim prints the bytes each port has received every 5 s.
+        seen="$(grep '^Control ' "$WORK/sim.log" | tail -n 1)" || true
+        [ "$seen" != "$last" ] && last="$seen" && moved=$SECONDS
+        sleep 1
+    done
+    fail "no dialog \"$1\", and the unit has received nothing more for 120 s ($seen)"
+}
+
 dialog_gone() {
     local windows
     windows="$(visible_windows "$1")" && [ -z "$windows" ]
