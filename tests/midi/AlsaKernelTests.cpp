@@ -651,10 +651,12 @@ TEST (AlsaKernelManager, TheSenderStopsWithErrorWhenTheProgramExitsMidTransfer)
     ASSERT_TRUE (run.runToEnd (30000));
     EXPECT_EQ (run.reports, juce::StringArray ({ "Started", "Error" }));
 
-    // The pacing thread may have handed over a slice more while the report
-    // of the 50th was on its way to the message thread.
+    // The pacing thread goes on while the report of the 50th slice is on its
+    // way to the message thread, so how many more went out depends on the
+    // load; it must stop long before the end, saying why.
     EXPECT_GE (run.chunks, 50);
-    EXPECT_LE (run.chunks, 52);
+    EXPECT_LT (run.chunks, item.numChunks / 2);
+    EXPECT_TRUE (run.sender.getErrorReason().isNotEmpty());
 }
 
 TEST (AlsaKernelManager, RepliesFromAProgramReachTheManagersListener)
