@@ -134,8 +134,26 @@ void AlsaSequencerUnit::run()
 
             if (event != nullptr)
                 handleEvent (event);
+
+            if (const auto p = stallProcessor.load(); p >= 0 && unit.getStatistics (p).bytesReceived >= stallAfterBytes)
+            {
+                // From now on only the wake-up pipe is watched.
+                stalled = true;
+                stallProcessor = -1;
+
+                for (size_t i = 0; i + 1 < fds.size(); ++i)
+                    fds[i].fd = -1;
+
+                break;
+            }
         }
     }
+}
+
+void AlsaSequencerUnit::stopReadingAfterBytes (int processor, uint64_t bytes)
+{
+    stallAfterBytes = bytes;
+    stallProcessor = processor;
 }
 
 int AlsaSequencerUnit::processorForPort (int port) const
