@@ -110,6 +110,10 @@ void AlsaSequencerUnit::run()
         while (! quitting)
         {
             snd_seq_event_t* event = nullptr;
+            // Taken before the read: an event that comes after the read has
+            // found the queue empty arrives after this, however late this
+            // thread runs again.
+            const auto beforeRead = std::chrono::steady_clock::now();
             const auto result = snd_seq_event_input (seq, &event);
 
             if (result == -ENOSPC)
@@ -121,7 +125,7 @@ void AlsaSequencerUnit::run()
 
             if (result < 0)
             {
-                lastFoundEmpty = std::chrono::steady_clock::now();
+                lastFoundEmpty = beforeRead;
                 break;
             }
 
