@@ -70,8 +70,10 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
     # End to end: the real updater and zarvik-sim in the virtual machine, on
     # its own X display, driven with real X input events. Each scenario is
     # one script of tests/e2e; the full update takes two minutes or more,
-    # as the load beside the emulated machine allows.
-    foreach (scenario detection solvane-update unplug full-update)
+    # as the load beside the emulated machine allows. The fault matrix runs
+    # its cases one after another in one machine and checks the README's
+    # table of them.
+    foreach (scenario detection solvane-update unplug full-update fault-matrix)
         zarvik_vm_test (EndToEnd.${scenario} 3600 "alsa;e2e"
                         "${PROJECT_SOURCE_DIR}/tests/e2e/${scenario}.sh"
                         "$<TARGET_FILE:ZarvikUpdater>" "$<TARGET_FILE:zarvik-sim>")

@@ -342,6 +342,9 @@ void Controller::sysexSenderStatusChanged (FirmwareSysexSender* sender, const ju
     {
         reportItemState (sender->getItemName(), completed);
 
+        if (sender->item != nullptr)
+            log.imageSent (*sender->item);
+
         // Every slice may have been sent while another sender's completion
         // tick is still to come; the update is finished only with that too.
         if (chunksSent == totalChunks && allSendersComplete())

@@ -37,6 +37,11 @@ void UpdateLog::updateStarted (bool solvaneMode, const std::vector<const Firmwar
                 false);
 }
 
+void UpdateLog::imageSent (const FirmwareItem& item)
+{
+    append ("\"" + item.getPortName() + "\", " + item.getDisplayName() + ": all " + juce::String (item.numChunks) + " slices sent", false);
+}
+
 void UpdateLog::transferFailed (const FirmwareItem& item, int slice, const juce::String& reason)
 {
     append ("\"" + item.getPortName() + "\", " + item.getDisplayName() + ", slice " + juce::String (slice)

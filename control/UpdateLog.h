@@ -27,6 +27,9 @@ public:
 
     void updateStarted (bool solvaneMode, const std::vector<const FirmwareItem*>& items);
 
+    /** Every slice of the item's image was handed to the port, and the port was still there after the last. */
+    void imageSent (const FirmwareItem& item);
+
     /** A transfer ended at slice `slice` (counted from 0) for `reason`. */
     void transferFailed (const FirmwareItem& item, int slice, const juce::String& reason);
 

@@ -32,7 +32,11 @@ fail() {
     exit 1
 }
 
+# Further processes of a scenario, ended with it.
+HELPER_PIDS=()
+
 cleanup() {
+    for pid in "${HELPER_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
     [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
     [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null || true
     [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true

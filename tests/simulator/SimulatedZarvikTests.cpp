@@ -167,6 +167,27 @@ TEST (SimulatedZarvik, DisconnectsAfterTheGivenNumberOfBytesAndKeepsTheImageInco
     EXPECT_EQ (images[0].bytes, std::vector<uint8_t> (image.begin(), image.begin() + 700));
 }
 
+TEST (SimulatedZarvik, DisconnectsAsSoonAsTheGivenImageHasArrivedWholeAndKeepsNothingAfterIt)
+{
+    SimulatedZarvik unit;
+    RecordingConnection connection;
+    unit.setConnection (&connection);
+    auto bytes = TestImages::make (0x00, 600);
+    const auto image = bytes;
+    bytes.insert (bytes.end(), image.begin(), image.end());
+
+    unit.disconnectAfterImages (0, 1);
+    unit.receive (0, bytes.data(), bytes.size());
+
+    EXPECT_EQ (connection.disconnected, std::vector<int> { 0 });
+    EXPECT_FALSE (unit.isReceivingImage (0));
+
+    const auto images = unit.getImages (0);
+    ASSERT_EQ (images.size(), 1u);
+    EXPECT_TRUE (images[0].valid) << images[0].problem;
+    EXPECT_EQ (images[0].bytes, image);
+}
+
 //==============================================================================
 TEST (InProcessZarvik, ShowsThreePortsThatAnswerTheHostsIdentityRequests)
 {

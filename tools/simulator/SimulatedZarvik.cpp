@@ -103,6 +103,12 @@ void SimulatedZarvik::setProcessorCode (int processor, uint8_t code)
     portFor (processor).processorCode = code & 0x7f;
 }
 
+void SimulatedZarvik::setAnswersIdentityRequests (int processor, bool answers)
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    portFor (processor).answersIdentityRequests = answers;
+}
+
 void SimulatedZarvik::setRehearsalMarker (bool carried)
 {
     const std::lock_guard<std::mutex> l (mutex);
@@ -113,6 +119,12 @@ void SimulatedZarvik::disconnectAfterBytes (int processor, uint64_t bytes)
 {
     const std::lock_guard<std::mutex> l (mutex);
     portFor (processor).disconnectAfter = bytes;
+}
+
+void SimulatedZarvik::disconnectAfterImages (int processor, int images)
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    portFor (processor).disconnectAfterImages = images;
 }
 
 std::vector<uint8_t> SimulatedZarvik::getIdentityReply (int processor) const
@@ -211,6 +223,12 @@ void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size, 
         port.statistics.bytesReceived += size;
         parse (processor, port, data, size, replies);
 
+        if (port.disconnectNow)
+        {
+            port.disconnectNow = false;
+            disconnecting = true;
+        }
+
         if (disconnecting)
             abandonAll (port);
 
@@ -232,7 +250,7 @@ void SimulatedZarvik::parse (int processor, Port& port, const uint8_t* data, siz
 {
     const auto* end = data + size;
 
-    while (data < end)
+    while (data < end && ! port.disconnectNow)
     {
         switch (port.state)
         {
@@ -309,7 +327,9 @@ void SimulatedZarvik::finishMessage (int processor, Port& port, std::vector<std:
         if (port.current == identityRequest)
         {
             ++port.statistics.identityRequests;
-            replies.push_back (makeIdentityReply (port));
+
+            if (port.answersIdentityRequests)
+                replies.push_back (makeIdentityReply (port));
         }
 
         port.current.clear();
@@ -333,6 +353,9 @@ void SimulatedZarvik::finishMessage (int processor, Port& port, std::vector<std:
     }
 
     keepImage (port, std::move (image));
+
+    if (port.disconnectAfterImages > 0 && --port.disconnectAfterImages == 0)
+        port.disconnectNow = true;
 }
 
 void SimulatedZarvik::keepImage (Port& port, ReceivedImage image)

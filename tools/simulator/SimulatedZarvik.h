@@ -100,6 +100,10 @@ public:
     /** The processor code of the identity reply (0x00, 0x10 and 0x20 by default). */
     void setProcessorCode (int processor, uint8_t code);
 
+    /** Whether the processor answers the identity request at all (it does by
+        default); one that does not still counts the requests it receives. */
+    void setAnswersIdentityRequests (int processor, bool answers);
+
     /** Whether the identity replies carry the rehearsal marker that tells an
         updater with test firmware this is no real unit (on by default). */
     void setRehearsalMarker (bool carried);
@@ -107,6 +111,10 @@ public:
     /** The processor's port disconnects once this many further bytes have
         arrived; the bytes past that point of the buffer are lost. 0 clears it. */
     void disconnectAfterBytes (int processor, uint64_t bytes);
+
+    /** The processor's port disconnects as soon as this many further images
+        have arrived on it whole; what follows in the same buffer is lost. 0 clears it. */
+    void disconnectAfterImages (int processor, int images);
 
     /** The 37-byte identity reply that the processor sends. */
     std::vector<uint8_t> getIdentityReply (int processor) const;
@@ -170,7 +178,10 @@ private:
 
         std::array<uint8_t, 4> version {};
         uint8_t processorCode = 0;
+        bool answersIdentityRequests = true;
         uint64_t disconnectAfter = 0;
+        int disconnectAfterImages = 0;
+        bool disconnectNow = false;
     };
 
     void parse (int processor, Port& port, const uint8_t* data, size_t size, std::vector<std::vector<uint8_t>>& replies);

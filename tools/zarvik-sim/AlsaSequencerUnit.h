@@ -30,6 +30,14 @@ public:
     /** False once the unit has been unplugged: its ports are gone. */
     bool isPlugged() const noexcept { return plugged; }
 
+    /** Stops reading once `bytes` have arrived on the processor's port, as a
+        unit whose input has hung: its three ports share one input, so none of
+        them is read from then on, and the host's writes back up. */
+    void stopReadingAfterBytes (int processor, uint64_t bytes);
+
+    /** True once the unit has stopped reading. */
+    bool isStalled() const noexcept { return stalled; }
+
     /** How often the kernel dropped events because they came in faster than they were read. */
     int getOverruns() const noexcept { return overruns; }
 
@@ -50,6 +58,9 @@ private:
     std::chrono::steady_clock::time_point lastFoundEmpty = std::chrono::steady_clock::now();
     std::atomic<bool> plugged { true };
     std::atomic<bool> quitting { false };
+    std::atomic<bool> stalled { false };
+    std::atomic<uint64_t> stallAfterBytes { 0 };
+    std::atomic<int> stallProcessor { -1 };
     std::atomic<int> overruns { 0 };
     int wakePipe[2] = { -1, -1 };
     std::mutex outputLock;

@@ -4,6 +4,7 @@
 #include "AlsaSequencerUnit.h"
 #include "SimReport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -13,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace
@@ -42,6 +44,13 @@ const char* const usage =
     "                              built with test firmware refuses to update it\n"
     "  --unplug-after PORT:N       remove the ports once N bytes arrived on PORT\n"
     "                              (PORT is control, audio or graphics)\n"
+    "  --unplug-after-image PORT:N remove the ports as soon as the Nth image on PORT\n"
+    "                              has arrived whole\n"
+    "  --stall-after PORT:N        stop reading once N bytes arrived on PORT, as a unit\n"
+    "                              whose input hung: the ports stay, nothing more is read\n"
+    "                              on any of them, and the host's writes back up\n"
+    "  --silent PORT               the processor behind PORT never answers the identity\n"
+    "                              request\n"
     "  --images N                  end after N images have arrived\n"
     "  --client-name NAME          name of the ALSA client (default \"Zarvik\")\n"
     "  --quiet                     print only the report\n"
@@ -95,9 +104,22 @@ std::array<uint8_t, 4> parseVersion (const std::string& text, const std::string&
     return fields;
 }
 
+// PORT:N, as audio:100000: a port and a count.
+std::pair<int, uint64_t> parsePortCount (const std::string& text, const std::string& option)
+{
+    const auto colon = text.find (':');
+
+    if (colon == std::string::npos)
+        usageError (option + " needs PORT:N, as audio:100000");
+
+    return { processorForKeyword (text.substr (0, colon)), parseNumber (text.substr (colon + 1), 10, ~0ul, option) };
+}
+
 struct Options
 {
     int imagesToReceive = 0;
+    int stallProcessor = -1;
+    uint64_t stallAfterBytes = 0;
     std::string clientName = "Zarvik";
     bool quiet = false, verbose = false;
 };
@@ -130,14 +152,18 @@ Options parseOptions (int argc, char** argv, SimulatedZarvik& unit)
             unit.setRehearsalMarker (false);
         else if (option == "--unplug-after")
         {
-            const auto text = value();
-            const auto colon = text.find (':');
-
-            if (colon == std::string::npos)
-                usageError ("--unplug-after needs PORT:N, as audio:100000");
-
-            unit.disconnectAfterBytes (processorForKeyword (text.substr (0, colon)), parseNumber (text.substr (colon + 1), 10, ~0ul, option));
+            const auto [processor, bytes] = parsePortCount (value(), option);
+            unit.disconnectAfterBytes (processor, bytes);
         }
+        else if (option == "--unplug-after-image")
+        {
+            const auto [processor, images] = parsePortCount (value(), option);
+            unit.disconnectAfterImages (processor, (int) std::min<uint64_t> (images, 1000000));
+        }
+        else if (option == "--stall-after")
+            std::tie (options.stallProcessor, options.stallAfterBytes) = parsePortCount (value(), option);
+        else if (option == "--silent")
+            unit.setAnswersIdentityRequests (processorForKeyword (value()), false);
         else if (option == "--images")
             options.imagesToReceive = (int) parseNumber (value(), 10, 1000000, option);
         else if (option == "--client-name")
@@ -225,6 +251,9 @@ int main (int argc, char** argv)
         return 3;
     }
 
+    if (options.stallProcessor >= 0)
+        host->stopReadingAfterBytes (options.stallProcessor, options.stallAfterBytes);
+
     if (! options.quiet)
         std::printf ("zarvik-sim: ALSA client %d \"%s\" with ports \"Zarvik Control\", \"Zarvik Audio\", \"Zarvik Graphics\"\n",
                      host->getClientId(),
@@ -234,7 +263,7 @@ int main (int argc, char** argv)
     const bool terminal = isatty (STDOUT_FILENO) != 0;
     auto lastProgress = std::chrono::steady_clock::now();
     int reportedRequests = 0, reportedImages = 0;
-    bool reportedUnplug = false;
+    bool reportedUnplug = false, reportedStall = false;
 
     while (! stopRequested)
     {
@@ -258,6 +287,12 @@ int main (int argc, char** argv)
         {
             std::printf ("%sunplugged: the ports are gone\n", terminal ? "\n" : "");
             reportedUnplug = true;
+        }
+
+        if (host->isStalled() && ! reportedStall && ! options.quiet)
+        {
+            std::printf ("%sstalled: nothing more is read\n", terminal ? "\n" : "");
+            reportedStall = true;
         }
 
         const auto now = std::chrono::steady_clock::now();
