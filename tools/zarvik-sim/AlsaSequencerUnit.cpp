@@ -106,13 +106,14 @@ void AlsaSequencerUnit::run()
         // Drain everything that has arrived, so no event waits for the next
         // wake-up. An event read now arrived after the queue was last found
         // empty and before this read: the only bounds on its arrival that
-        // hold however late this thread was scheduled. The clock is read
-        // before the look at the queue, as an event may arrive while this
-        // thread is held up between the two.
+        // hold however late this thread was scheduled.
         while (! quitting)
         {
             snd_seq_event_t* event = nullptr;
-            const auto beforeLooking = std::chrono::steady_clock::now();
+            // Taken before the read: an event that comes after the read has
+            // found the queue empty arrives after this, however late this
+            // thread runs again.
+            const auto beforeRead = std::chrono::steady_clock::now();
             const auto result = snd_seq_event_input (seq, &event);
 
             if (result == -ENOSPC)
@@ -124,14 +125,32 @@ void AlsaSequencerUnit::run()
 
             if (result < 0)
             {
-                lastFoundEmpty = beforeLooking;
+                lastFoundEmpty = beforeRead;
                 break;
             }
 
             if (event != nullptr)
                 handleEvent (event);
+
+            if (const auto p = stallProcessor.load(); p >= 0 && unit.getStatistics (p).bytesReceived >= stallAfterBytes)
+            {
+                // From now on only the wake-up pipe is watched.
+                stalled = true;
+                stallProcessor = -1;
+
+                for (size_t i = 0; i + 1 < fds.size(); ++i)
+                    fds[i].fd = -1;
+
+                break;
+            }
         }
     }
+}
+
+void AlsaSequencerUnit::stopReadingAfterBytes (int processor, uint64_t bytes)
+{
+    stallAfterBytes = bytes;
+    stallProcessor = processor;
 }
 
 int AlsaSequencerUnit::processorForPort (int port) const
