@@ -50,3 +50,9 @@ if (TARGET juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
     find_package (ZLIB REQUIRED)
     target_link_libraries (zarvik_juce PUBLIC juce::pkgconfig_JUCE_IMG_LINUX_DEPS ZLIB::ZLIB)
 endif()
+
+# A debug build's JUCE prints its version as the program starts; the program's
+# own lines (its usage, a one-line error) stay its only output in every build.
+get_target_property (zarvik_juce_core_sources juce::juce_core INTERFACE_SOURCES)
+list (FILTER zarvik_juce_core_sources INCLUDE REGEX "/juce_core\\.cpp$")
+set_property (SOURCE ${zarvik_juce_core_sources} APPEND PROPERTY COMPILE_DEFINITIONS JUCE_DISABLE_JUCE_VERSION_PRINTING=1)
