@@ -240,16 +240,17 @@ int main (int argc, char** argv)
         Reports reports;
         controller.addListener (&reports);
 
-        // Test firmware goes out only once every processor has said it is a rehearsal unit.
-        while (! controller.canUpdateConnectedUnit())
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
-
         std::printf ("Full update of the embedded package, ports taking %.0f bytes per second\n", bytesPerSecond);
 
         for (auto solvaneMode : { false, true })
         {
             if (mode == "both" || mode == (solvaneMode ? "solvane" : "normal"))
             {
+                // Test firmware goes out only once every processor has said,
+                // since the last update, that it is a rehearsal unit.
+                while (! controller.canUpdateConnectedUnit())
+                    juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+
                 ok = runUpdate (controller, reports, zarvik, items, solvaneMode) && ok;
                 controller.resetUpdate();
             }

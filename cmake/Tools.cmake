@@ -18,9 +18,7 @@ zarvik_strict_warnings (zarvik-artwork)
 
 # zarvik-sim: the simulated Zarvik on the system's MIDI, for rehearsing an
 # update without hardware. The report logic is a library the tests link too.
-add_library (zarvik_sim_report STATIC
-    tools/zarvik-sim/SimReport.cpp
-    tools/zarvik-sim/Sha256.cpp)
+add_library (zarvik_sim_report STATIC tools/zarvik-sim/SimReport.cpp)
 target_link_libraries (zarvik_sim_report PUBLIC zarvik_simulator)
 zarvik_strict_warnings (zarvik_sim_report)
 

@@ -8,8 +8,27 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 zarvik_install_missing "${ZARVIK_RUN_PACKAGES[@]}" "${ZARVIK_TEST_PACKAGES[@]}"
 
+# zarvik_fail_on_lines BUILD_DIR PATTERN WHY: fails when a line of the last
+# CTest run's output matches, naming the tests that printed it.
+zarvik_fail_on_lines() {
+    local log="$1/Testing/Temporary/LastTest.log"
+    if grep -Eq "$2" "$log"; then
+        grep -E "^[0-9]+/[0-9]+ Test: |$2" "$log" | grep -E -B1 "$2" >&2
+        echo "test.sh: $3 (the tests' output is in $log)" >&2
+        return 1
+    fi
+}
+
+# CTest shows a test whose virtual machine gave no result (it did not boot,
+# or the command ran out of time) as skipped, not failed; the suite has
+# not passed without it.
+zarvik_require_vm_results() {
+    zarvik_fail_on_lines "$1" "^zarvik-vm: no result:" "the virtual machine gave no result for the tests above"
+}
+
 zarvik_timed "build" zarvik_build "$ZARVIK_BUILD"
 zarvik_timed "tests" zarvik_with_display ctest --test-dir "$ZARVIK_BUILD" --output-on-failure -j "$(nproc)"
+zarvik_require_vm_results "$ZARVIK_BUILD"
 
 tsan_build="${ZARVIK_TSAN_BUILD:-$ZARVIK_ROOT/build-tsan}"
 tsan_args=()
@@ -17,6 +36,7 @@ tsan_args=()
 zarvik_timed "ThreadSanitizer build" zarvik_build "$tsan_build" "${tsan_args[@]}" -- zarvik_tests
 zarvik_timed "ThreadSanitizer tests" zarvik_with_display env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir "$tsan_build" --output-on-failure -R Concurrency
+zarvik_require_vm_results "$tsan_build"
 
 # A debug build at -O1, so that JUCE's assertions and leak detector are on
 # too. The tests in the virtual machine are left out: under its emulated
@@ -30,6 +50,8 @@ zarvik_timed "AddressSanitizer tests" zarvik_with_display env \
     ASAN_OPTIONS="detect_leaks=1" \
     UBSAN_OPTIONS="print_stacktrace=1" \
     ctest --test-dir "$asan_build" --output-on-failure -j "$(nproc)" -LE alsa
+# JUCE's assertions and leak detector only print; here they fail the run.
+zarvik_fail_on_lines "$asan_build" "JUCE Assertion failure|Leaked objects detected" "JUCE reported the above in the AddressSanitizer build"
 
 # Each fuzzer starts from its committed seeds and what earlier runs found, and
 # stops after its time; a crash or leak fails the run and leaves the input

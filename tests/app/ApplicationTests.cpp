@@ -220,6 +220,7 @@ TEST_F (ApplicationTest, TheSolvaneFormSendsTheThreeApplicationImagesWholeAndEnd
         ASSERT_EQ (images.size(), 1u) << "processor " << processor;
         EXPECT_TRUE (images[0].valid) << images[0].problem;
         EXPECT_TRUE (juce::MemoryBlock (images[0].bytes.data(), images[0].bytes.size()) == expected[processor]) << "processor " << processor;
+        EXPECT_EQ (zarvik->getUnit().getStatistics (processor).pacingFaults, 0u) << "processor " << processor << ": slices closer than one interval apart";
     }
 
     press (*findAlert (completeTitle), "OK");

@@ -99,7 +99,7 @@ bool allListed()
 TEST (AlsaKernelConcurrency, TheControllerTakesRepliesFloodingInWhileThePollClosesAndReopensThePorts)
 {
     if (! hasSequencer())
-        GTEST_SKIP() << "no ALSA sequencer here; these tests run in the alsa-vm test";
+        GTEST_SKIP() << "no ALSA sequencer here; CTest runs these tests in a virtual machine (tests/vm/zarvik-vm)";
 
     FloodingPeers peers;
     ASSERT_TRUE (runUntil ([]

@@ -6,6 +6,7 @@
 #   SCENARIO.sh UPDATER-EXECUTABLE ZARVIK-SIM-EXECUTABLE
 
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/windows.sh"
 
 # The virtual machine emulates its processor: keep the image tools to one thread.
 export MAGICK_THREAD_LIMIT=1 OMP_THREAD_LIMIT=1
@@ -70,7 +71,7 @@ stop_sim() {
 start_app() {
     "$APP" >"$WORK/app.log" 2>&1 &
     APP_PID=$!
-    WINDOW="$(timeout 120 xdotool search --sync --onlyvisible --name "$(title_pattern "$TITLE")" | head -n 1)" || fail "the window did not appear"
+    WINDOW="$(find_window "$TITLE" 120)" || fail "the window did not appear"
     eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
     WIN_X=$X WIN_Y=$Y
     log "window $WINDOW at $WIN_X,$WIN_Y, ${WIDTH}x$HEIGHT"
@@ -142,17 +143,35 @@ pixel() {
         sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p' | head -n 1
 }
 
-# title_pattern TITLE: a pattern matching exactly that window title.
-title_pattern() { printf '^%s$' "$(sed 's/[][()\.^$*+?{}|]/\\&/g' <<<"$1")"; }
-
 # wait_for_dialog TITLE [SECONDS]: waits for an alert window with that title.
 wait_for_dialog() {
-    DIALOG="$(timeout "${2:-60}" xdotool search --sync --onlyvisible --name "$(title_pattern "$1")" | head -n 1)" ||
-        fail "no dialog \"$1\""
+    DIALOG="$(find_window "$1" "${2:-60}")" || fail "no dialog \"$1\""
     log "dialog \"$1\" is open"
 }
 
-dialog_gone() { ! xdotool search --onlyvisible --name "$(title_pattern "$1")" >/dev/null 2>&1; }
+# wait_for_update_end TITLE: waits for the dialog that ends an update for as
+# long as the unit keeps receiving. The emulated machine's pace follows the
+# load beside it, so only an update that stops moving for two minutes fails.
+wait_for_update_end() {
+    local seen="" last="" moved=$SECONDS
+    while [ $((SECONDS - moved)) -lt 120 ]; do
+        DIALOG="$(visible_windows "$1" | head -n 1)" || true
+        if [ -n "$DIALOG" ]; then
+            log "dialog \"$1\" is open"
+            return 0
+        fi
+        # zarvik-sim prints the bytes each port has received every 5 s.
+        seen="$(grep '^Control ' "$WORK/sim.log" | tail -n 1)" || true
+        [ "$seen" != "$last" ] && last="$seen" && moved=$SECONDS
+        sleep 1
+    done
+    fail "no dialog \"$1\", and the unit has received nothing more for 120 s ($seen)"
+}
+
+dialog_gone() {
+    local windows
+    windows="$(visible_windows "$1")" && [ -z "$windows" ]
+}
 
 # click X Y: a left click at a point of the window.
 click() { xdotool mousemove $((WIN_X + $1)) $((WIN_Y + $2)) click 1; sleep 0.2; }

@@ -13,7 +13,7 @@ wait_for_dialog "Important Firmware Update Information"
 dialog_key Return
 begun=$SECONDS
 
-wait_for_dialog "Firmware Update Complete" 600
+wait_for_update_end "Firmware Update Complete"
 log "update finished after $((SECONDS - begun)) s"
 
 stop_sim

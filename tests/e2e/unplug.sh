@@ -12,7 +12,7 @@ click_update
 wait_for_dialog "Important Firmware Update Information"
 dialog_key Return
 
-wait_for_dialog "Firmware Update Aborted" 120
+wait_for_update_end "Firmware Update Aborted"
 
 stop_sim
 [ "$SIM_STATUS" = 1 ] || fail "zarvik-sim did not report the interrupted transfer as a fault"
