@@ -12,3 +12,8 @@ zarvik_strict_warnings (zarvik-bench-full-update)
 add_executable (zarvik-bench-port-listing bench/PortListingBench.cpp)
 target_link_libraries (zarvik-bench-port-listing PRIVATE zarvik_core)
 zarvik_strict_warnings (zarvik-bench-port-listing)
+
+# Twenty updates in one process: memory, threads and leaks over time.
+add_executable (zarvik-bench-soak bench/SoakBench.cpp)
+target_link_libraries (zarvik-bench-soak PRIVATE zarvik_simulator)
+zarvik_strict_warnings (zarvik-bench-soak)
