@@ -61,9 +61,12 @@ public:
         they could not all be delivered: the device has gone, a write failed,
         or the time limit passed. Called on one thread at a time.
 
-        `handedOver`, when given, is set to the moment just before the system
-        call that takes the first byte: a paced sender counts its interval
-        from there, not from before whatever preparation came first. */
+        `handedOver`, when given, is set to a moment no earlier than the one
+        at which the system began to take the buffer: a paced sender counts
+        its interval from there, not from before whatever preparation came
+        first. Where the system delivers the whole buffer within the call, it
+        is the moment after the call, so that a thread held up during it
+        cannot bring the next buffer closer to this one. */
     virtual juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver = nullptr) = 0;
 };
 

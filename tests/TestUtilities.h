@@ -6,8 +6,10 @@
 namespace TestUtilities
 {
 /** Runs the message loop until `condition` holds or `timeoutMs` has passed;
-        returns whether the condition held. */
-inline bool runUntil (const std::function<bool()>& condition, int timeoutMs = 5000)
+        returns whether the condition held. The default is generous, as it
+        only runs out when a test fails, and a loaded machine (or the emulated
+        one of the kernel tests) can be slow to get there. */
+inline bool runUntil (const std::function<bool()>& condition, int timeoutMs = 30000)
 {
     const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
 

@@ -189,10 +189,15 @@ int SequencerClient::sendSysex (int localPort, PortAddress destination, const vo
     if (queueCells > 0 && cellsNeeded > freeCells)
         return -EBUSY;
 
+    const auto result = snd_seq_event_output_direct (handle, &event);
+
+    // Stamped once the kernel has put the event into the destination's queue,
+    // which it does within the call: a thread preempted before or during the
+    // call would otherwise let the next slice arrive less than an interval
+    // after this one.
     if (handedOver != nullptr)
         *handedOver = std::chrono::steady_clock::now();
 
-    const auto result = snd_seq_event_output_direct (handle, &event);
     return result < 0 ? result : 0;
 }
 

@@ -74,7 +74,7 @@ public:
         sent nothing, while there is no room; -EMSGSIZE when the queue could
         never hold it; otherwise the kernel's negative error code, -ENOENT once
         the destination has gone. Sets `handedOver`, if given, to the moment
-        before the event is handed to the kernel. */
+        after the kernel has delivered the event. */
     int sendSysex (int localPort, PortAddress destination, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver = nullptr);
 
 private:

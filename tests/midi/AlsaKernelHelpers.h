@@ -216,6 +216,11 @@ public:
 
         reader = std::thread ([this]
                               { read(); });
+
+        // A virtual raw MIDI card drops what arrives before the first read
+        // of its input, so the reader is under way before anything is sent.
+        while (! reading)
+            std::this_thread::yield();
     }
 
     ~RawMidiReader()
@@ -243,6 +248,20 @@ public:
         return bytes.size();
     }
 
+    /** What was received, the input's buffer size and how often it overflowed. */
+    juce::String describe() const
+    {
+        snd_rawmidi_params_t* params = nullptr;
+        snd_rawmidi_params_alloca (&params);
+        snd_rawmidi_params_current (input, params);
+        snd_rawmidi_status_t* status = nullptr;
+        snd_rawmidi_status_alloca (&status);
+        snd_rawmidi_status (input, status);
+
+        return juce::String (receivedCount()) + " bytes received, buffer of " + juce::String ((int) snd_rawmidi_params_get_buffer_size (params))
+               + " bytes, " + juce::String ((int) snd_rawmidi_status_get_xruns (status)) + " overruns";
+    }
+
 private:
     void read()
     {
@@ -251,6 +270,7 @@ private:
         while (! stopReading)
         {
             const auto n = snd_rawmidi_read (input, buffer, sizeof (buffer));
+            reading = true;
 
             if (n > 0)
             {
@@ -266,7 +286,7 @@ private:
 
     snd_rawmidi_t* input = nullptr;
     std::thread reader;
-    std::atomic<bool> stopReading { false };
+    std::atomic<bool> stopReading { false }, reading { false };
     mutable std::mutex mutex;
     Bytes bytes;
 };

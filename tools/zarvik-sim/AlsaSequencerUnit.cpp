@@ -106,10 +106,13 @@ void AlsaSequencerUnit::run()
         // Drain everything that has arrived, so no event waits for the next
         // wake-up. An event read now arrived after the queue was last found
         // empty and before this read: the only bounds on its arrival that
-        // hold however late this thread was scheduled.
+        // hold however late this thread was scheduled. The clock is read
+        // before the look at the queue, as an event may arrive while this
+        // thread is held up between the two.
         while (! quitting)
         {
             snd_seq_event_t* event = nullptr;
+            const auto beforeLooking = std::chrono::steady_clock::now();
             const auto result = snd_seq_event_input (seq, &event);
 
             if (result == -ENOSPC)
@@ -121,7 +124,7 @@ void AlsaSequencerUnit::run()
 
             if (result < 0)
             {
-                lastFoundEmpty = std::chrono::steady_clock::now();
+                lastFoundEmpty = beforeLooking;
                 break;
             }
 

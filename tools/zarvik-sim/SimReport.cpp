@@ -127,10 +127,13 @@ std::string format (const std::vector<PortResult>& ports)
 {
     std::string text;
     int images = 0, faulty = 0;
+    size_t pacingFaults = 0, interleaved = 0;
 
     for (const auto& port : ports)
     {
         const auto& s = port.statistics;
+        pacingFaults += (size_t) s.pacingFaults;
+        interleaved += (size_t) s.interleavedStarts;
         text += SimulatedZarvik::getPortName (port.processor) + ": " + withSeparators (s.bytesReceived) + " bytes in "
                 + withSeparators (s.buffersReceived) + " buffers, " + std::to_string (s.identityRequests) + " identity requests";
 
@@ -163,7 +166,8 @@ std::string format (const std::vector<PortResult>& ports)
         text += "Result: " + std::to_string (images) + " image(s) received, all intact and complete\n";
     else
         text += "Result: FAILED: " + std::to_string (faulty) + " of " + std::to_string (images)
-                + " image(s) interrupted, corrupt or unlike the package, or sent faster than the unit's pace\n";
+                + " image(s) interrupted, corrupt or unlike the package; " + std::to_string (pacingFaults)
+                + " buffer(s) sent faster than the unit's pace; " + std::to_string (interleaved) + " transfer(s) interleaved\n";
 
     return text;
 }
