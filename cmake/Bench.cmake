@@ -28,3 +28,8 @@ if (TARGET zarvik-sim AND DEFINED ZARVIK_VM)
         USES_TERMINAL
         VERBATIM)
 endif()
+
+# Twenty updates in one process: memory, threads and leaks over time.
+add_executable (zarvik-bench-soak bench/SoakBench.cpp)
+target_link_libraries (zarvik-bench-soak PRIVATE zarvik_simulator)
+zarvik_strict_warnings (zarvik-bench-soak)

@@ -12,13 +12,16 @@ ZARVIK_RUN_PACKAGES=(cmake ninja-build g++ pkg-config juce-modules-source libaso
 # Further packages for the tests: GoogleTest, a virtual display with input
 # events and screenshots, the typeface the pictures are painted with, what
 # the virtual machine with a real ALSA kernel needs, what makes and checks the
-# Debian package, and the Windows resource compiler that checks the
-# executable's Windows resources.
+# Debian package, the Windows resource compiler that checks the executable's
+# Windows resources, clang with its runtimes for the fuzzers, and the X
+# libraries that JUCE opens at run time, which the AddressSanitizer build links.
 ZARVIK_TEST_PACKAGES=(googletest libgtest-dev xvfb xauth xdotool imagemagick alsa-utils fonts-dejavu-core
                       qemu-system-x86 linux-image-amd64 busybox-static
                       dpkg-dev file lintian
                       binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-                      x11-utils tesseract-ocr tesseract-ocr-eng)
+                      x11-utils tesseract-ocr tesseract-ocr-eng
+                      clang libclang-rt-dev
+                      libx11-6 libxext6 libxcursor1 libxinerama1 libxrender1 libxrandr2)
 
 zarvik_install_missing() {
     local missing=()
@@ -50,6 +53,14 @@ zarvik_build() {
     else
         cmake --build "$dir"
     fi
+}
+
+# zarvik_timed STEP COMMAND...: runs the command and says how long it took.
+zarvik_timed() {
+    local step="$1"; shift
+    local start=$SECONDS
+    "$@"
+    echo "[time] $step: $((SECONDS - start)) s"
 }
 
 # Runs a command on the current display, or on a virtual one when there is none.

@@ -1,10 +1,16 @@
 #include "AlsaSequencer_Linux.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace AlsaMidi
 {
 namespace
 {
     void ignoreLibraryError (const char*, int, const char*, int, const char*, ...) {}
+
+    // Every event but SysEx decodes to one message of at most three bytes.
+    constexpr long decodeBufferSize = 16;
 }
 
 void silenceLibraryErrors()
@@ -193,5 +199,126 @@ int SequencerClient::sendSysex (int localPort, PortAddress destination, const vo
         *handedOver = std::chrono::steady_clock::now();
 
     return result < 0 ? result : 0;
+}
+
+//==============================================================================
+
+std::unique_ptr<SequencerReader> SequencerReader::open (const juce::String& clientName, PortAddress source)
+{
+    silenceLibraryErrors();
+    snd_seq_t* seq = nullptr;
+
+    if (snd_seq_open (&seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) != 0)
+        return nullptr;
+
+    std::unique_ptr<SequencerReader> reader (new SequencerReader (seq));
+    snd_seq_set_client_name (seq, clientName.toRawUTF8());
+
+    // Writable for the connection made here; without subscription rights no
+    // other program can connect to it, nor list it.
+    const auto port = snd_seq_create_simple_port (seq,
+                                                  clientName.toRawUTF8(),
+                                                  SND_SEQ_PORT_CAP_WRITE,
+                                                  SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+
+    if (port < 0
+        || snd_seq_connect_from (seq, port, source.client, source.port) != 0
+        || snd_midi_event_new (decodeBufferSize, &reader->decoder) != 0
+        || (reader->wakeFd = eventfd (0, EFD_CLOEXEC)) < 0)
+        return nullptr;
+
+    // Each event is decoded whole, status byte included.
+    snd_midi_event_no_status (reader->decoder, 1);
+    return reader;
+}
+
+SequencerReader::SequencerReader (snd_seq_t* seq)
+    : handle (seq)
+{
+}
+
+SequencerReader::~SequencerReader()
+{
+    stop();
+
+    if (decoder != nullptr)
+        snd_midi_event_free (decoder);
+
+    if (wakeFd >= 0)
+        ::close (wakeFd);
+
+    snd_seq_close (handle);
+}
+
+void SequencerReader::start (Receiver& receiver)
+{
+    if (! thread.joinable())
+        thread = std::thread ([this, &receiver]
+                              { run (receiver); });
+}
+
+void SequencerReader::stop()
+{
+    if (! thread.joinable())
+        return;
+
+    const uint64_t wake = 1;
+    [[maybe_unused]] const auto written = ::write (wakeFd, &wake, sizeof (wake));
+    thread.join();
+
+    uint64_t woken = 0;
+    [[maybe_unused]] const auto read = ::read (wakeFd, &woken, sizeof (woken));
+}
+
+void SequencerReader::run (Receiver& receiver)
+{
+    const auto count = snd_seq_poll_descriptors_count (handle, POLLIN);
+    std::vector<pollfd> descriptors ((size_t) count + 1);
+    snd_seq_poll_descriptors (handle, descriptors.data(), (unsigned int) count, POLLIN);
+    descriptors.back() = { wakeFd, POLLIN, 0 };
+
+    for (;;)
+    {
+        readEvents (receiver);
+
+        if (::poll (descriptors.data(), (nfds_t) descriptors.size(), -1) < 0 && errno != EINTR)
+            return;
+
+        if (descriptors.back().revents != 0)
+            return;
+    }
+}
+
+void SequencerReader::readEvents (Receiver& receiver)
+{
+    for (;;)
+    {
+        snd_seq_event_t* event = nullptr;
+        const auto result = snd_seq_event_input (handle, &event);
+
+        // The kernel found this client's queue full and emptied it.
+        if (result == -ENOSPC)
+        {
+            receiver.eventsLost();
+            continue;
+        }
+
+        if (result < 0 || event == nullptr)
+            return;
+
+        if (event->type == SND_SEQ_EVENT_SYSEX)
+        {
+            receiver.bytesReceived (static_cast<const uint8_t*> (event->data.ext.ptr), event->data.ext.len);
+        }
+        else
+        {
+            uint8_t bytes[decodeBufferSize];
+            const auto size = snd_midi_event_decode (decoder, bytes, decodeBufferSize, event);
+
+            // Announcements and other events that are no MIDI decode to nothing.
+            if (size > 0)
+                receiver.bytesReceived (bytes, (size_t) size);
+        }
+    }
 }
 }

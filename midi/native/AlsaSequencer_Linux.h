@@ -5,6 +5,7 @@
 #include <juce_audio_devices/juce_audio_devices.h>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 namespace AlsaMidi
 {
@@ -84,5 +85,58 @@ private:
     snd_seq_t* handle = nullptr;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SequencerClient)
+};
+
+//==============================================================================
+/**
+    A sequencer client of this program's own that reads what one port of
+    another client sends, as MIDI bytes, on a thread of its own. Its port
+    offers no subscription, so it appears in nobody's list of ports.
+
+    Events that arrive before start() wait in the kernel's queue for this
+    client; when that queue overflows the kernel drops what it holds, and the
+    receiver is told of the gap.
+*/
+class SequencerReader final
+{
+public:
+    /** Called on the reader's thread. */
+    class Receiver
+    {
+    public:
+        virtual ~Receiver() = default;
+
+        /** The bytes of one event, valid during the call only. */
+        virtual void bytesReceived (const uint8_t* data, size_t size) = 0;
+
+        /** Events were lost here: the stream has a gap. */
+        virtual void eventsLost() = 0;
+    };
+
+    /** Connects a new client of ours, named `clientName`, to `source`; null
+        when there is no sequencer or the port cannot be read. */
+    static std::unique_ptr<SequencerReader> open (const juce::String& clientName, PortAddress source);
+
+    /** Stops, then closes the client. */
+    ~SequencerReader();
+
+    /** Starts reading into `receiver`, unless it reads already. */
+    void start (Receiver& receiver);
+
+    /** Stops reading and waits for a receiver call that is under way; events
+        that arrive later wait in the kernel. Never called from the receiver. */
+    void stop();
+
+private:
+    explicit SequencerReader (snd_seq_t* handle);
+    void run (Receiver& receiver);
+    void readEvents (Receiver& receiver);
+
+    snd_seq_t* const handle;
+    snd_midi_event_t* decoder = nullptr;
+    int wakeFd = -1; // written by stop() to end the thread's wait at once
+    std::thread thread;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SequencerReader)
 };
 }

@@ -1,6 +1,7 @@
 #include "AlsaRawMidi_Linux.h"
 #include "AlsaSequencer_Linux.h"
 #include "midi/MidiPorts.h"
+#include "midi/SysexAssembler.h"
 
 #include <stdexcept>
 #include <thread>
@@ -10,70 +11,40 @@ namespace
 using AlsaMidi::PortAddress;
 
 //==============================================================================
-/** JUCE's ALSA input, with a stop that waits for a callback in progress. */
-class AlsaInputPort final : public MidiInputPort, private juce::MidiInputCallback
+/** An input from any sequencer port, read through a sequencer client of its
+    own. What arrives is assembled here rather than by JUCE, whose assembly
+    holds an unfinished SysEx message however long it grows: a device (or any
+    program with a port of that name) that never ends one would fill memory. */
+class AlsaInputPort final : public MidiInputPort, private AlsaMidi::SequencerReader::Receiver
 {
 public:
-    static std::unique_ptr<AlsaInputPort> open (const juce::String& identifier, MidiInputPortCallback& callback)
+    AlsaInputPort (juce::String portName, std::unique_ptr<AlsaMidi::SequencerReader> sequencerReader, MidiInputPortCallback& cb)
+        : name (std::move (portName))
+        , reader (std::move (sequencerReader))
+        , callback (cb)
+        , assembler ([this] (const uint8_t* data, size_t size)
+                     { callback.handleIncomingMidiMessage (this, juce::MidiMessage (data, (int) size, juce::Time::getMillisecondCounterHiRes() * 0.001)); })
     {
-        std::unique_ptr<AlsaInputPort> port (new AlsaInputPort (callback));
-        port->device = juce::MidiInput::openDevice (identifier, port.get());
-
-        if (port->device == nullptr)
-            return nullptr;
-
-        return port;
     }
 
-    ~AlsaInputPort() override
-    {
-        // A port whose device failed to open is deleted without one.
-        if (device != nullptr)
-            stop();
+    ~AlsaInputPort() override { stop(); }
 
-        device.reset();
-    }
+    juce::String getName() const override { return name; }
 
-    juce::String getName() const override { return device->getName(); }
+    void start() override { reader->start (*this); }
 
-    void start() override
-    {
-        {
-            const juce::ScopedLock sl (callbackLock);
-            delivering = true;
-        }
-
-        device->start();
-    }
-
-    void stop() override
-    {
-        device->stop();
-
-        // JUCE's stop only clears a flag; taking the lock that every
-        // delivery holds waits for one that has already begun.
-        const juce::ScopedLock sl (callbackLock);
-        delivering = false;
-    }
+    // The reader's thread ends after the message it is delivering, if any.
+    void stop() override { reader->stop(); }
 
 private:
-    explicit AlsaInputPort (MidiInputPortCallback& cb)
-        : callback (cb)
-    {
-    }
+    void bytesReceived (const uint8_t* data, size_t size) override { assembler.push (data, size); }
 
-    void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
-    {
-        const juce::ScopedLock sl (callbackLock);
+    void eventsLost() override { assembler.reset(); }
 
-        if (delivering)
-            callback.handleIncomingMidiMessage (this, message);
-    }
-
+    const juce::String name;
+    const std::unique_ptr<AlsaMidi::SequencerReader> reader;
     MidiInputPortCallback& callback;
-    std::unique_ptr<juce::MidiInput> device;
-    juce::CriticalSection callbackLock;
-    bool delivering = false;
+    SysexAssembler assembler; // used on the reader's thread only
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaInputPort)
 };
@@ -168,10 +139,22 @@ public:
 
     std::unique_ptr<MidiInputPort> openInput (const juce::String& identifier, MidiInputPortCallback* callback) override
     {
-        if (callback == nullptr || ! AlsaMidi::fromIdentifier (identifier).has_value())
+        const auto address = AlsaMidi::fromIdentifier (identifier);
+
+        if (callback == nullptr || ! address.has_value())
             return nullptr;
 
-        return AlsaInputPort::open (identifier, *callback);
+        const auto port = client.findPort (*address);
+
+        if (! port.has_value() || (port->capabilities & SND_SEQ_PORT_CAP_SUBS_READ) == 0)
+            return nullptr;
+
+        auto reader = AlsaMidi::SequencerReader::open (ZARVIK_PRODUCT_NAME, *address);
+
+        if (reader == nullptr)
+            return nullptr;
+
+        return std::make_unique<AlsaInputPort> (port->name, std::move (reader), *callback);
     }
 
     std::unique_ptr<MidiOutputPort> openOutput (const juce::String& identifier) override

@@ -1,25 +1,25 @@
-#include "firmware/FirmwareItem.h"
 #include "firmware/FirmwareImageValidator.h"
+#include "firmware/FirmwareItem.h"
 #include "firmware/FirmwarePackage.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
-    std::vector<char> countingBytes (int size)
-    {
-        std::vector<char> bytes ((size_t) size);
+std::vector<char> countingBytes (int size)
+{
+    std::vector<char> bytes ((size_t) size);
 
-        for (int i = 0; i < size; ++i)
-            bytes[(size_t) i] = (char) (i % 127);
+    for (int i = 0; i < size; ++i)
+        bytes[(size_t) i] = (char) (i % 127);
 
-        return bytes;
-    }
+    return bytes;
+}
 
-    FirmwareItem makeItem (const std::vector<char>& bytes, int chunkSize = 256)
-    {
-        return { bytes.data(), (int) bytes.size(), chunkSize, 3, "Zarvik Audio", "Audio Assets" };
-    }
+FirmwareItem makeItem (const std::vector<char>& bytes, int chunkSize = 256)
+{
+    return { bytes.data(), (int) bytes.size(), chunkSize, 3, "Zarvik Audio", "Audio Assets" };
+}
 }
 
 TEST (FirmwareItemSlicing, AnExactMultipleHasNoShortLastSlice)
@@ -129,11 +129,13 @@ TEST_F (EmbeddedPackage, EveryImageConcatenatedFromItsSlicesEqualsTheImage)
     for (auto* item : items)
     {
         SCOPED_TRACE (item->getDisplayName());
-        juce::MemoryBlock joined;
+        // A stream grows its buffer geometrically; appending to a block reallocates every slice.
+        juce::MemoryOutputStream stream;
 
         for (int i = 0; i < item->numChunks; ++i)
-            joined.append (item->getChunk (i).getData(), item->getChunk (i).getSize());
+            stream.write (item->getChunk (i).getData(), item->getChunk (i).getSize());
 
+        const auto joined = stream.getMemoryBlock();
         EXPECT_TRUE (joined == item->getImageData());
         EXPECT_EQ ((juce::uint8) joined[0], 0xf0);
         EXPECT_EQ ((juce::uint8) joined[joined.getSize() - 1], 0xf7);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../TestUtilities.h"
+#include "midi/native/AlsaSequencer_Linux.h"
 
 #include <alsa/asoundlib.h>
 #include <juce_audio_devices/juce_audio_devices.h>
@@ -82,6 +83,44 @@ public:
         snd_seq_ev_set_direct (&event);
         snd_seq_ev_set_sysex (&event, (unsigned int) bytes.size(), const_cast<juce::uint8*> (bytes.data()));
         output (event);
+    }
+
+    /** Sends a SysEx event to the first program connected to our port once
+        that program's input queue has room for it, as a well-behaved sender
+        does, so that the kernel drops none of it. False once it has gone. */
+    bool sendSysexWhenRoom (const Bytes& bytes)
+    {
+        snd_seq_query_subscribe_t* query = nullptr;
+        snd_seq_query_subscribe_alloca (&query);
+        const snd_seq_addr_t root { (unsigned char) snd_seq_client_id (seq), (unsigned char) port };
+        snd_seq_query_subscribe_set_root (query, &root);
+        snd_seq_query_subscribe_set_type (query, SND_SEQ_QUERY_SUBS_READ);
+        snd_seq_query_subscribe_set_index (query, 0);
+
+        pollfd descriptor {};
+        snd_seq_poll_descriptors (seq, &descriptor, 1, POLLIN);
+        const auto cellsNeeded = 1 + (int) ((bytes.size() + sizeof (snd_seq_event_t) - 1) / sizeof (snd_seq_event_t));
+
+        for (;;)
+        {
+            int cells = 0, freeCells = 0;
+
+            {
+                const std::lock_guard<std::mutex> l (seqMutex);
+
+                if (snd_seq_query_port_subscribers (seq, query) != 0
+                    || ! AlsaMidi::queryInputQueue (descriptor.fd, snd_seq_query_subscribe_get_addr (query)->client, cells, freeCells))
+                    return false;
+            }
+
+            if (freeCells >= cellsNeeded)
+                break;
+
+            std::this_thread::sleep_for (std::chrono::microseconds (100));
+        }
+
+        sendSysex (bytes);
+        return true;
     }
 
     void sendNoteOn (int channel, int note, int velocity)

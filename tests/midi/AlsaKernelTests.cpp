@@ -483,6 +483,51 @@ TEST (AlsaKernelInput, CompleteMessagesArriveOnTheInputThreadOnlyWhileStarted)
     EXPECT_EQ (callback.get().size(), 3u);
 }
 
+TEST (AlsaKernelInput, AnEndlessSysExGrowsNoMemoryAndAReplyAfterItArrives)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    const auto residentKb = []
+    {
+        return juce::File ("/proc/self/status").loadFileAsString().fromFirstOccurrenceOf ("VmRSS:", false, false).trim().getLargeIntValue();
+    };
+
+    // A program with a port of the unit's name that sends a SysEx message
+    // without end: 100 MB of data bytes after its F0, never an F7.
+    PeerClient peer ("Zarvik Audio");
+    RecordingCallback callback;
+    auto input = systemPorts().openInput (waitForPort ("Zarvik Audio", false), &callback);
+    ASSERT_NE (input, nullptr);
+    input->start();
+
+    constexpr size_t streamBytes = 100 * 1024 * 1024;
+    Bytes event (2048, 0x41);
+    event.front() = 0xf0;
+    const auto residentBefore = residentKb();
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+
+    for (size_t sent = 0; sent < streamBytes; sent += event.size())
+    {
+        ASSERT_TRUE (peer.sendSysexWhenRoom (event));
+        event.front() = 0x41;
+    }
+
+    Bytes reply { 0xf0, 0x7e, 0x00, 0x06, 0x02 };
+    reply.resize (36, 0x01);
+    reply.push_back (0xf7);
+    ASSERT_TRUE (peer.sendSysexWhenRoom (reply));
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return ! callback.get().empty(); }));
+
+    const auto residentAfter = residentKb();
+    std::cout << "[ memory   ] " << streamBytes / (1024 * 1024) << " MB streamed in "
+              << (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0 << " s; resident "
+              << residentBefore << " kB before, " << residentAfter << " kB after\n";
+
+    EXPECT_EQ (callback.get(), std::vector<Bytes> { reply });
+    EXPECT_LT (residentAfter - residentBefore, 4 * 1024);
+}
+
 TEST (AlsaKernelConcurrency, StopWaitsForACallbackThatIsRunning)
 {
     SKIP_WITHOUT_SEQUENCER();
