@@ -165,9 +165,18 @@ std::string format (const std::vector<PortResult>& ports)
     if (allIntact (ports))
         text += "Result: " + std::to_string (images) + " image(s) received, all intact and complete\n";
     else
+    {
         text += "Result: FAILED: " + std::to_string (faulty) + " of " + std::to_string (images)
-                + " image(s) interrupted, corrupt or unlike the package; " + std::to_string (pacingFaults)
-                + " buffer(s) sent faster than the unit's pace; " + std::to_string (interleaved) + " transfer(s) interleaved\n";
+                + " image(s) interrupted, corrupt or unlike the package";
+
+        if (pacingFaults > 0)
+            text += "; " + std::to_string (pacingFaults) + " buffer(s) sent faster than the unit's pace";
+
+        if (interleaved > 0)
+            text += "; " + std::to_string (interleaved) + " transfer(s) interleaved";
+
+        text += "\n";
+    }
 
     return text;
 }
