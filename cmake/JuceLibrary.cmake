@@ -41,4 +41,11 @@ set_target_properties (zarvik_juce PROPERTIES
 if (TARGET juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
     find_package (ZLIB REQUIRED)
     target_link_libraries (zarvik_juce PUBLIC juce::pkgconfig_JUCE_IMG_LINUX_DEPS ZLIB::ZLIB)
+elseif (CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    # Static copies, so the executable needs no DLL beyond Windows' own.
+    set (ZLIB_USE_STATIC_LIBS ON)
+    find_package (ZLIB REQUIRED)
+    find_package (PNG REQUIRED)
+    find_package (JPEG REQUIRED)
+    target_link_libraries (zarvik_juce PUBLIC PNG::PNG JPEG::JPEG ZLIB::ZLIB)
 endif()

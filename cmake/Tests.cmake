@@ -1,10 +1,27 @@
 # One GoogleTest binary whose main owns JUCE's runtime.
 
 enable_testing()
-find_package (GTest REQUIRED)
 include (GoogleTest)
 
+# Debian ships GoogleTest built for Linux and as source: a cross build compiles the source.
+if (CMAKE_CROSSCOMPILING)
+    add_subdirectory (/usr/src/googletest/googletest "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL SYSTEM)
+else()
+    find_package (GTest REQUIRED)
+endif()
+
 file (GLOB_RECURSE zarvik_test_sources CONFIGURE_DEPENDS tests/*.cpp)
+
+# Platform test code: one file per operating system in native/ folders.
+list (FILTER zarvik_test_sources EXCLUDE REGEX "/native/[^/]+_[A-Za-z]+\\.cpp$")
+file (GLOB_RECURSE zarvik_test_native_sources CONFIGURE_DEPENDS tests/*_${zarvik_platform}.cpp)
+list (APPEND zarvik_test_sources ${zarvik_test_native_sources})
+
+# What only Linux has: its MIDI stack, its processes and signals, its packaging.
+if (NOT zarvik_platform STREQUAL "Linux")
+    list (FILTER zarvik_test_sources EXCLUDE REGEX "/(midi|control)/Alsa[^/]*\\.cpp$|/app/PackagingTests\\.cpp$|/TestUtilitiesTests\\.cpp$")
+endif()
+
 add_executable (zarvik_tests ${zarvik_test_sources})
 target_link_libraries (zarvik_tests PRIVATE zarvik_core GTest::gtest)
 target_compile_definitions (zarvik_tests PRIVATE
@@ -19,17 +36,26 @@ set (zarvik_window_suites
     :ApplicationTest.*:ApplicationQuitTest.*:ApplicationInstances.*:*ApplicationSignals.*)
 string (REPLACE ";" "" zarvik_window_suites "${zarvik_window_suites}")
 
+set (zarvik_test_properties TIMEOUT 300)
+
+# A Windows build's tests run under Wine (the toolchain's emulator), all with
+# the label windows. Wine's debug channels stay quiet: its MIDI trace reads
+# past the end of 1- and 2-byte buffers.
+if (CMAKE_CROSSCOMPILING)
+    list (APPEND zarvik_test_properties LABELS windows ENVIRONMENT WINEDEBUG=-all)
+endif()
+
 # Discovery runs at test time, so a display (Xvfb) is only needed then.
 gtest_discover_tests (zarvik_tests
     DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 60
+    DISCOVERY_TIMEOUT 120
     TEST_FILTER "-${zarvik_window_suites}"
-    PROPERTIES TIMEOUT 300)
+    PROPERTIES ${zarvik_test_properties})
 gtest_discover_tests (zarvik_tests
     DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 60
+    DISCOVERY_TIMEOUT 120
     TEST_FILTER "${zarvik_window_suites}"
-    PROPERTIES TIMEOUT 300 RESOURCE_LOCK display)
+    PROPERTIES ${zarvik_test_properties} RESOURCE_LOCK display)
 
 target_link_libraries (zarvik_tests PRIVATE zarvik_simulator)
 
@@ -79,9 +105,6 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
     else()
         message (WARNING "No alsa-vm at ${ZARVIK_ALSA_VM}: the tests on the kernel's MIDI stack will not run")
     endif()
-else()
-    file (GLOB zarvik_alsa_tests tests/midi/Alsa*.cpp tests/control/Alsa*.cpp)
-    set_source_files_properties (${zarvik_alsa_tests} PROPERTIES HEADER_FILE_ONLY TRUE)
 endif()
 
 # The app tests run the application's classes, check the Windows icon the build
@@ -95,4 +118,34 @@ add_dependencies (zarvik_tests zarvik_windows_icon ZarvikUpdater zarvik-window-h
 target_compile_definitions (zarvik_tests PRIVATE ZARVIK_HARNESS_PATH="$<TARGET_FILE:zarvik-window-harness>")
 if (TARGET zarvik_desktop_icons)
     add_dependencies (zarvik_tests zarvik_desktop_icons)
+endif()
+
+# The Windows build under Wine: the real executable opens its window on the
+# display, and the installer installs and uninstalls it silently.
+if (CMAKE_CROSSCOMPILING)
+    add_test (NAME WindowsUpdater.OpensItsWindowUnderWine
+              COMMAND "${PROJECT_SOURCE_DIR}/tests/windows/window.sh" "$<TARGET_FILE:ZarvikUpdater>"
+                      "${CMAKE_BINARY_DIR}/screenshots/window-under-wine.png")
+    add_test (NAME WindowsInstaller.InstallsAndUninstallsSilently
+              COMMAND "${PROJECT_SOURCE_DIR}/tests/windows/installer.sh" "${ZARVIK_INSTALLER}" "$<TARGET_FILE:ZarvikUpdater>")
+    set_tests_properties (WindowsUpdater.OpensItsWindowUnderWine WindowsInstaller.InstallsAndUninstallsSilently
+                          PROPERTIES LABELS windows TIMEOUT 300 RESOURCE_LOCK display ENVIRONMENT WINEDEBUG=-all)
+
+    # End to end through Wine's MIDI: the executable under Wine updates zarvik-sim
+    # (a host program) in the ALSA virtual machine. Wine's prefix is the one the
+    # tests here use, which scripts/test.sh prepares in /tmp: the virtual
+    # machine sees /tmp copy-on-write, so its Wine changes nothing here.
+    string (MD5 zarvik_build_hash "${CMAKE_BINARY_DIR}")
+    string (SUBSTRING "${zarvik_build_hash}" 0 10 zarvik_build_hash)
+    set (ZARVIK_WINE_PREFIX "/tmp/zarvik-wine-${zarvik_build_hash}" CACHE PATH "The Wine prefix (WINEPREFIX) of the tests")
+    set (ZARVIK_ALSA_VM "${PROJECT_SOURCE_DIR}/../shared/tools/alsa-vm" CACHE FILEPATH
+         "The alsa-vm tool that runs the tests on the kernel's MIDI stack")
+
+    if (TARGET zarvik-sim AND EXISTS "${ZARVIK_ALSA_VM}")
+        add_test (NAME EndToEnd.wine-solvane-update
+                  COMMAND "${ZARVIK_ALSA_VM}" --quiet --mem 3072 --timeout 1500 --
+                          "${PROJECT_SOURCE_DIR}/tests/e2e/wine-solvane-update.sh"
+                          "$<TARGET_FILE:ZarvikUpdater>" "$<TARGET_FILE:zarvik-sim>" "${ZARVIK_WINE_PREFIX}")
+        set_tests_properties (EndToEnd.wine-solvane-update PROPERTIES LABELS "windows;alsa;e2e" TIMEOUT 1600 RUN_SERIAL TRUE)
+    endif()
 endif()

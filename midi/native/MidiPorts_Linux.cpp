@@ -1,6 +1,6 @@
 #include "AlsaRawMidi_Linux.h"
 #include "AlsaSequencer_Linux.h"
-#include "midi/MidiPorts.h"
+#include "midi/JuceInputPort.h"
 
 #include <stdexcept>
 #include <thread>
@@ -8,75 +8,6 @@
 namespace
 {
 using AlsaMidi::PortAddress;
-
-//==============================================================================
-/** JUCE's ALSA input, with a stop that waits for a callback in progress. */
-class AlsaInputPort final : public MidiInputPort, private juce::MidiInputCallback
-{
-public:
-    static std::unique_ptr<AlsaInputPort> open (const juce::String& identifier, MidiInputPortCallback& callback)
-    {
-        std::unique_ptr<AlsaInputPort> port (new AlsaInputPort (callback));
-        port->device = juce::MidiInput::openDevice (identifier, port.get());
-
-        if (port->device == nullptr)
-            return nullptr;
-
-        return port;
-    }
-
-    ~AlsaInputPort() override
-    {
-        // A port whose device failed to open is deleted without one.
-        if (device != nullptr)
-            stop();
-
-        device.reset();
-    }
-
-    juce::String getName() const override { return device->getName(); }
-
-    void start() override
-    {
-        {
-            const juce::ScopedLock sl (callbackLock);
-            delivering = true;
-        }
-
-        device->start();
-    }
-
-    void stop() override
-    {
-        device->stop();
-
-        // JUCE's stop only clears a flag; taking the lock that every
-        // delivery holds waits for one that has already begun.
-        const juce::ScopedLock sl (callbackLock);
-        delivering = false;
-    }
-
-private:
-    explicit AlsaInputPort (MidiInputPortCallback& cb)
-        : callback (cb)
-    {
-    }
-
-    void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
-    {
-        const juce::ScopedLock sl (callbackLock);
-
-        if (delivering)
-            callback.handleIncomingMidiMessage (this, message);
-    }
-
-    MidiInputPortCallback& callback;
-    std::unique_ptr<juce::MidiInput> device;
-    juce::CriticalSection callbackLock;
-    bool delivering = false;
-
-    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaInputPort)
-};
 
 //==============================================================================
 /** An output to a port of a sound card's raw MIDI device, written directly. */
@@ -171,7 +102,7 @@ public:
         if (callback == nullptr || ! AlsaMidi::fromIdentifier (identifier).has_value())
             return nullptr;
 
-        return AlsaInputPort::open (identifier, *callback);
+        return JuceInputPort::open (identifier, *callback);
     }
 
     std::unique_ptr<MidiOutputPort> openOutput (const juce::String& identifier) override

@@ -67,10 +67,13 @@ stop_sim() {
     echo "$REPORT"
 }
 
+# The command that starts the updater; a scenario may put a launcher (Wine) in front.
+APP_COMMAND=("$APP")
+
 start_app() {
-    "$APP" >"$WORK/app.log" 2>&1 &
+    "${APP_COMMAND[@]}" >"$WORK/app.log" 2>&1 &
     APP_PID=$!
-    WINDOW="$(timeout 120 xdotool search --sync --onlyvisible --name "$(title_pattern "$TITLE")" | head -n 1)" || fail "the window did not appear"
+    WINDOW="$(timeout "${APP_START_LIMIT:-120}" xdotool search --sync --onlyvisible --name "$(title_pattern "$TITLE")" | head -n 1)" || fail "the window did not appear"
     eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
     WIN_X=$X WIN_Y=$Y
     log "window $WINDOW at $WIN_X,$WIN_Y, ${WIDTH}x$HEIGHT"
