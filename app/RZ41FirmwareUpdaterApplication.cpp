@@ -36,7 +36,7 @@ void RZ41FirmwareUpdaterApplication::initialise (const juce::String&)
     juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
 
     createFirmwareItems();
-    controller = std::make_unique<Controller> (&midiManager, &firmwareItems);
+    controller = std::make_unique<Controller> (&midiManager, &firmwareItems, FirmwarePackage::getKind());
     mainComponent = std::make_unique<MainWindowComponent> (controller.get());
     controller->addListener (mainComponent.get());
     mainWindow = std::make_unique<MainWindow> (mainComponent.get());

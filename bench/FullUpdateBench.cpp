@@ -38,15 +38,13 @@ struct Reports final : public Controller::Listener
             ++finalReports;
     }
 
-    void currentVersionChanged (int, const juce::String&) override { ++versions; }
-
     void firmwareItemStateChanged (int, int state) override
     {
         if (state == Controller::aborted)
             aborted = true;
     }
 
-    int progressReports = 0, finalReports = 0, versions = 0;
+    int progressReports = 0, finalReports = 0;
     bool aborted = false;
 };
 
@@ -223,12 +221,9 @@ int main (int argc, char** argv)
         juce::OwnedArray<FirmwareItem> items;
         FirmwarePackage::createFirmwareItems (items);
 
-        Controller controller (&manager, &items);
+        Controller controller (&manager, &items, FirmwarePackage::getKind());
         Reports reports;
         controller.addListener (&reports);
-
-        while (reports.versions < SimulatedZarvik::numProcessors)
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
 
         std::printf ("Full update of the embedded package, ports taking %.0f bytes per second\n", bytesPerSecond);
 
@@ -236,6 +231,11 @@ int main (int argc, char** argv)
         {
             if (mode == "both" || mode == (solvaneMode ? "solvane" : "normal"))
             {
+                // Test firmware goes out only once every processor has said,
+                // since the last update, that it is a rehearsal unit.
+                while (! controller.canUpdateConnectedUnit())
+                    juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+
                 ok = runUpdate (controller, reports, zarvik, items, solvaneMode) && ok;
                 controller.resetUpdate();
             }

@@ -29,6 +29,11 @@ target_compile_definitions (zarvik_core PUBLIC
 target_link_libraries (zarvik_core PUBLIC zarvik_juce zarvik_resources zarvik_firmware_format)
 zarvik_strict_warnings (zarvik_core)
 
+# Whether the embedded images are the generated test firmware: fixed by the
+# build, so nothing at run time can switch a release build into rehearsal mode.
+set_property (SOURCE firmware/FirmwarePackage.cpp APPEND PROPERTY
+    COMPILE_DEFINITIONS ZARVIK_TEST_FIRMWARE=$<BOOL:${ZARVIK_TEST_FIRMWARE}>)
+
 if (zarvik_platform STREQUAL "Linux")
     find_package (ALSA REQUIRED)
     target_link_libraries (zarvik_core PUBLIC ALSA::ALSA)

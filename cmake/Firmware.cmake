@@ -42,6 +42,7 @@ if (ZARVIK_FIRMWARE_DIR)
     endforeach()
 
     message (STATUS "Embedding the firmware release in ${zarvik_image_dir}")
+    set (ZARVIK_TEST_FIRMWARE OFF)
 else()
     set (zarvik_image_dir "${CMAKE_BINARY_DIR}/firmware")
     set (zarvik_image_files)
@@ -62,6 +63,9 @@ else()
         DEPENDS zarvik-firmware-gen
         COMMENT "Generating the test firmware images"
         VERBATIM)
+
+    # Such a build sends its images to a rehearsal unit only (FirmwarePackage::getKind).
+    set (ZARVIK_TEST_FIRMWARE ON)
 endif()
 
 set (zarvik_check_args)

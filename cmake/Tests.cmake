@@ -32,7 +32,7 @@ zarvik_strict_warnings (zarvik_tests)
 # Suites that open windows and take the keyboard focus, or type and click
 # through the X server: they share one display, so they run one at a time.
 set (zarvik_window_suites
-    MainWindowComponentTest.*:UpdateClickTest.*:MainWindowComponentConcurrency.*:RealInputTest.*
+    MainWindowComponentTest.*:UpdateClickTest.*:TestFirmwareWindow.*:MainWindowComponentConcurrency.*:RealInputTest.*
     :ApplicationTest.*:ApplicationQuitTest.*:ApplicationInstances.*:*ApplicationSignals.*)
 string (REPLACE ";" "" zarvik_window_suites "${zarvik_window_suites}")
 
@@ -43,18 +43,25 @@ set (zarvik_test_properties TIMEOUT 300)
 # past the end of 1- and 2-byte buffers.
 if (CMAKE_CROSSCOMPILING)
     list (APPEND zarvik_test_properties LABELS windows ENVIRONMENT WINEDEBUG=-all)
+
+    # Left out under Wine: the artwork tool, which developers run on Linux (Wine
+    # lacks its font), and the tests that type through xdotool from inside
+    # the process or raise POSIX signals.
+    string (APPEND zarvik_suites_left_out ":ArtworkTool.*")
+    set (zarvik_window_suites_left_out
+         ":RealInputTest.*:ApplicationTest.TheSolvaneForm*:ApplicationTest.QuittingDuringAnUpdate*:ApplicationTest.AnUnpluggedUnit*")
 endif()
 
 # Discovery runs at test time, so a display (Xvfb) is only needed then.
 gtest_discover_tests (zarvik_tests
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
-    TEST_FILTER "-${zarvik_window_suites}"
+    TEST_FILTER "-${zarvik_window_suites}${zarvik_suites_left_out}"
     PROPERTIES ${zarvik_test_properties})
 gtest_discover_tests (zarvik_tests
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
-    TEST_FILTER "${zarvik_window_suites}"
+    TEST_FILTER "${zarvik_window_suites}-${zarvik_window_suites_left_out}"
     PROPERTIES ${zarvik_test_properties} RESOURCE_LOCK display)
 
 target_link_libraries (zarvik_tests PRIVATE zarvik_simulator)
@@ -65,45 +72,61 @@ target_compile_definitions (zarvik_tests PRIVATE ZARVIK_ARTWORK_TOOL="$<TARGET_F
 target_link_libraries (zarvik_tests PRIVATE zarvik_sim_report)
 
 # The tests on the kernel's MIDI stack (suites AlsaKernel*) skip on a machine
-# without a sequencer; this test runs them inside a small virtual machine whose
-# kernel has the ALSA sequencer and virtual raw MIDI cards.
+# without a sequencer; these tests run them inside a small virtual machine
+# (tests/vm/zarvik-vm) whose kernel has the ALSA sequencer, virtual raw MIDI
+# cards and a virtual USB bus. A guest that does not boot or a command that
+# runs past its time gives no result: CTest shows such a test as skipped, not
+# failed, and scripts/test.sh stops on it.
+set (ZARVIK_VM "${PROJECT_SOURCE_DIR}/tests/vm/zarvik-vm")
+
+# zarvik_vm_test (NAME SECONDS LABELS COMMAND...): COMMAND in the virtual
+# machine, stopped after SECONDS; CTest allows for the boot on top. The
+# virtual machine loads the CPU: it runs alone, so it slows no timed test.
+function (zarvik_vm_test name seconds labels)
+    add_test (NAME ${name} COMMAND "${ZARVIK_VM}" --virmidi 1 --quiet --timeout ${seconds} -- ${ARGN})
+    math (EXPR ctest_seconds "${seconds} + 240")
+    set_tests_properties (${name} PROPERTIES
+        LABELS "${labels}"
+        TIMEOUT ${ctest_seconds}
+        RUN_SERIAL TRUE
+        SKIP_REGULAR_EXPRESSION "zarvik-vm: no result:")
+endfunction()
+
 if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    set (ZARVIK_ALSA_VM "${PROJECT_SOURCE_DIR}/../shared/tools/alsa-vm" CACHE FILEPATH
-         "The alsa-vm tool that runs the tests on the kernel's MIDI stack")
 
     # An update of zarvik-sim, the simulated unit on the sequencer, end to end.
     add_dependencies (zarvik_tests zarvik-sim)
     target_compile_definitions (zarvik_tests PRIVATE ZARVIK_SIM_PATH="$<TARGET_FILE:zarvik-sim>")
 
-    if (EXISTS "${ZARVIK_ALSA_VM}")
-        add_test (NAME AlsaKernelTestsInVirtualMachine
-                  COMMAND "${ZARVIK_ALSA_VM}" --virmidi 1 --quiet --timeout 500 --
-                          "$<TARGET_FILE:zarvik_tests>" --gtest_filter=AlsaKernel*)
-        # The virtual machine loads the CPU: run it alone, so it slows no timed test.
-        set_tests_properties (AlsaKernelTestsInVirtualMachine PROPERTIES LABELS alsa TIMEOUT 600 RUN_SERIAL TRUE)
+    zarvik_vm_test (AlsaKernelTestsInVirtualMachine 500 alsa
+                    "$<TARGET_FILE:zarvik_tests>" --gtest_filter=AlsaKernel*)
 
-        # End to end: the real updater and zarvik-sim in the virtual machine, on
-        # its own X display, driven with real X input events. Each scenario is
-        # one script of tests/e2e; the full update takes about two minutes.
-        foreach (scenario detection solvane-update unplug full-update)
-            add_test (NAME EndToEnd.${scenario}
-                      COMMAND "${ZARVIK_ALSA_VM}" --quiet --timeout 1500 --
-                              "${PROJECT_SOURCE_DIR}/tests/e2e/${scenario}.sh"
-                              "$<TARGET_FILE:ZarvikUpdater>" "$<TARGET_FILE:zarvik-sim>")
-            set_tests_properties (EndToEnd.${scenario} PROPERTIES LABELS "alsa;e2e" TIMEOUT 1600 RUN_SERIAL TRUE)
-        endforeach()
+    # End to end: the real updater and zarvik-sim in the virtual machine, on
+    # its own X display, driven with real X input events. Each scenario is
+    # one script of tests/e2e; the full update takes two minutes or more,
+    # as the load beside the emulated machine allows.
+    foreach (scenario detection solvane-update unplug full-update)
+        zarvik_vm_test (EndToEnd.${scenario} 3600 "alsa;e2e"
+                        "${PROJECT_SOURCE_DIR}/tests/e2e/${scenario}.sh"
+                        "$<TARGET_FILE:ZarvikUpdater>" "$<TARGET_FILE:zarvik-sim>")
+    endforeach()
 
-        # The ThreadSanitizer pass reruns what matches "Concurrency": there the
-        # kernel's concurrency tests run in the virtual machine on their own.
-        if (ZARVIK_SANITIZER STREQUAL "thread")
-            add_test (NAME AlsaKernelConcurrencyInVirtualMachine
-                      COMMAND "${ZARVIK_ALSA_VM}" --virmidi 1 --quiet --timeout 500 --
-                              env "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1"
-                              "$<TARGET_FILE:zarvik_tests>" --gtest_filter=AlsaKernelConcurrency*)
-            set_tests_properties (AlsaKernelConcurrencyInVirtualMachine PROPERTIES LABELS alsa TIMEOUT 600 RUN_SERIAL TRUE)
-        endif()
-    else()
-        message (WARNING "No alsa-vm at ${ZARVIK_ALSA_VM}: the tests on the kernel's MIDI stack will not run")
+    # The Debian package: made, checked by lintian, installed into the virtual
+    # machine's throw-away copy of this machine, started and purged.
+    add_test (NAME DebianPackage
+              COMMAND "${PROJECT_SOURCE_DIR}/tests/package/package-test.sh" "${CMAKE_BINARY_DIR}" "${ZARVIK_PACKAGE_FILE}")
+    set_tests_properties (DebianPackage PROPERTIES
+        LABELS package
+        TIMEOUT 1200
+        RUN_SERIAL TRUE
+        SKIP_REGULAR_EXPRESSION "zarvik-vm: no result:")
+
+    # The ThreadSanitizer pass reruns what matches "Concurrency": there the
+    # kernel's concurrency tests run in the virtual machine on their own.
+    if (ZARVIK_SANITIZER STREQUAL "thread")
+        zarvik_vm_test (AlsaKernelConcurrencyInVirtualMachine 500 alsa
+                        env "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1"
+                        "$<TARGET_FILE:zarvik_tests>" --gtest_filter=AlsaKernelConcurrency*)
     endif()
 endif()
 
@@ -138,14 +161,9 @@ if (CMAKE_CROSSCOMPILING)
     string (MD5 zarvik_build_hash "${CMAKE_BINARY_DIR}")
     string (SUBSTRING "${zarvik_build_hash}" 0 10 zarvik_build_hash)
     set (ZARVIK_WINE_PREFIX "/tmp/zarvik-wine-${zarvik_build_hash}" CACHE PATH "The Wine prefix (WINEPREFIX) of the tests")
-    set (ZARVIK_ALSA_VM "${PROJECT_SOURCE_DIR}/../shared/tools/alsa-vm" CACHE FILEPATH
-         "The alsa-vm tool that runs the tests on the kernel's MIDI stack")
-
-    if (TARGET zarvik-sim AND EXISTS "${ZARVIK_ALSA_VM}")
-        add_test (NAME EndToEnd.wine-solvane-update
-                  COMMAND "${ZARVIK_ALSA_VM}" --quiet --mem 3072 --timeout 1500 --
-                          "${PROJECT_SOURCE_DIR}/tests/e2e/wine-solvane-update.sh"
-                          "$<TARGET_FILE:ZarvikUpdater>" "$<TARGET_FILE:zarvik-sim>" "${ZARVIK_WINE_PREFIX}")
-        set_tests_properties (EndToEnd.wine-solvane-update PROPERTIES LABELS "windows;alsa;e2e" TIMEOUT 1600 RUN_SERIAL TRUE)
+    if (TARGET zarvik-sim)
+        zarvik_vm_test (EndToEnd.wine-solvane-update 1500 "windows;alsa;e2e"
+                        "${PROJECT_SOURCE_DIR}/tests/e2e/wine-solvane-update.sh"
+                        "$<TARGET_FILE:ZarvikUpdater>" "$<TARGET_FILE:zarvik-sim>" "${ZARVIK_WINE_PREFIX}")
     endif()
 endif()

@@ -20,7 +20,6 @@ zarvik_strict_warnings (zarvik-artwork)
 # update without hardware. The report logic is a library the tests link too.
 add_library (zarvik_sim_report STATIC
     tools/zarvik-sim/SimReport.cpp
-    tools/zarvik-sim/Sha256.cpp
     tools/zarvik-sim/WineRewrapping.cpp)
 target_link_libraries (zarvik_sim_report PUBLIC zarvik_simulator)
 zarvik_strict_warnings (zarvik_sim_report)

@@ -1,6 +1,8 @@
 #include "Controller.h"
 #include "VersionQuery.h"
 
+#include <algorithm>
+
 namespace
 {
 constexpr int pollIntervalMs = 100;
@@ -24,9 +26,10 @@ bool startsAtOnce (const juce::String& itemName)
 }
 
 //==============================================================================
-Controller::Controller (MidiManager* midiManager_, juce::OwnedArray<FirmwareItem>* items_, juce::File logFile)
+Controller::Controller (MidiManager* midiManager_, juce::OwnedArray<FirmwareItem>* items_, FirmwarePackage::Kind firmwareKind_, juce::File logFile)
     : items (items_)
     , midiManager (midiManager_)
+    , firmwareKind (firmwareKind_)
     , log (std::move (logFile))
 {
     if (checkHardwarePresent())
@@ -89,6 +92,10 @@ void Controller::timerCallback()
         midiManager->closeInputPort (item->getPortName());
         midiManager->closeOutputPort (item->getPortName());
     }
+
+    // Whatever is plugged in next may be another unit; replies still on their
+    // way to the message thread came from this one.
+    forgetUnit();
 }
 
 bool Controller::checkHardwarePresent()
@@ -147,7 +154,7 @@ void Controller::midiMessageReceived (MidiInputPort*, const juce::MidiMessage& m
     if (! VersionQuery::isVersionReply (body))
         return;
 
-    const auto version = VersionQuery::versionFromReply (body);
+    const Reply reply { VersionQuery::versionFromReply (body), VersionQuery::isRehearsalReply (body) };
     const auto processor = VersionQuery::processorOfReply (body);
     bool handOver;
 
@@ -156,7 +163,7 @@ void Controller::midiMessageReceived (MidiInputPort*, const juce::MidiMessage& m
         pendingReplies.answered = true;
 
         if (processor >= 0)
-            pendingReplies.versions[(size_t) processor] = version;
+            pendingReplies.replies[(size_t) processor] = reply;
 
         // One hand-over at a time, however fast replies come in: a unit that
         // floods the port must not bury the message thread under messages.
@@ -195,17 +202,39 @@ void Controller::handlePendingReplies()
     // processor of ours.
     versionQueryPending = false;
 
-    for (int processor = 0; processor < (int) replies.versions.size(); ++processor)
-        if (const auto& version = replies.versions[(size_t) processor])
+    for (int processor = 0; processor < (int) replies.replies.size(); ++processor)
+    {
+        if (const auto& reply = replies.replies[(size_t) processor])
+        {
+            rehearsalProcessors[(size_t) processor] = reply->fromRehearsalUnit;
             listeners.call ([&] (Listener& l)
-                            { l.currentVersionChanged (processor, *version); });
+                            { l.currentVersionChanged (processor, reply->version); });
+        }
+    }
+}
+
+bool Controller::canUpdateConnectedUnit() const
+{
+    return firmwareKind == FirmwarePackage::Kind::release
+           || std::all_of (rehearsalProcessors.begin(), rehearsalProcessors.end(), [] (bool marked)
+                           { return marked; });
+}
+
+void Controller::forgetUnit()
+{
+    rehearsalProcessors.fill (false);
+
+    const std::lock_guard<std::mutex> l (repliesLock);
+    pendingReplies.replies = {};
+    pendingReplies.answered = false;
 }
 
 //==============================================================================
 void Controller::startUpdate (bool solvaneMode)
 {
-    // A second set of senders would interleave with the first on every port.
-    if (updateRunning)
+    // A second set of senders would interleave with the first on every port;
+    // test firmware written into a real unit's processors would disable it.
+    if (updateRunning || ! canUpdateConnectedUnit())
         return;
 
     versionQueryPending = false;
@@ -272,6 +301,10 @@ void Controller::resetUpdate()
     senders.clear();
     updateRunning = false;
     versionQueryPending = true;
+
+    // The unit says again what it is before the next update. Replies on their
+    // way still count: they come from the unit plugged in now.
+    rehearsalProcessors.fill (false);
 
     listeners.call ([] (Listener& l)
                     { l.updateInProgressChanged (false); });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "UpdateLog.h"
+#include "firmware/FirmwarePackage.h"
 #include "firmware/FirmwareSysexSender.h"
 #include "midi/MidiManager.h"
 
@@ -54,16 +55,25 @@ public:
         aborted = 4
     };
 
-    /** Keeps its record of updates in the log file given, by default this
-        user's (UpdateLog::getDefaultFile). */
-    Controller (MidiManager* midiManager, juce::OwnedArray<FirmwareItem>* items, juce::File logFile = UpdateLog::getDefaultFile());
+    /** Test firmware (`firmwareKind`) is sent only to a rehearsal unit; a
+        release goes to any unit. The record of updates goes to `logFile`, by
+        default this user's (UpdateLog::getDefaultFile). */
+    Controller (MidiManager* midiManager, juce::OwnedArray<FirmwareItem>* items, FirmwarePackage::Kind firmwareKind, juce::File logFile = UpdateLog::getDefaultFile());
     ~Controller() override;
+
+    FirmwarePackage::Kind getFirmwareKind() const noexcept { return firmwareKind; }
+
+    /** Whether startUpdate would send anything to the unit now: a release
+        always; test firmware only when the identity replies of all three
+        processors, since the unit was last found, marked it a rehearsal unit. */
+    bool canUpdateConnectedUnit() const;
 
     /** Registers a listener and reports the available versions to every listener. */
     void addListener (Listener* listener);
     void removeListener (Listener* listener);
 
-    /** Starts an update; in Solvane mode only the application and control images are sent. */
+    /** Starts an update; in Solvane mode only the application and control images
+        are sent. Does nothing at all while canUpdateConnectedUnit is false. */
     void startUpdate (bool solvaneMode);
 
     /** Deletes the senders and returns to searching for the unit. */
@@ -95,9 +105,11 @@ private:
     bool allSendersComplete() const;
     void startNextWaitingSender (const FirmwareSysexSender& finished);
     void finishUpdate();
+    void forgetUnit();
 
     juce::OwnedArray<FirmwareItem>* const items;
     MidiManager* const midiManager;
+    const FirmwarePackage::Kind firmwareKind;
     juce::OwnedArray<FirmwareSysexSender> senders;
     juce::ListenerList<Listener> listeners;
     int totalChunks = 0;
@@ -105,12 +117,21 @@ private:
     juce::CriticalSection lock;
     UpdateLog log;
 
+    // Which processors' latest replies carried the rehearsal marker.
+    std::array<bool, 3> rehearsalProcessors {};
+
+    struct Reply
+    {
+        juce::String version;
+        bool fromRehearsalUnit = false;
+    };
+
     // Version replies read on the input threads and not yet handled on the
-    // message thread: the latest version of each processor, and whether any
+    // message thread: the latest reply of each processor, and whether any
     // reply came at all.
     struct PendingReplies
     {
-        std::array<std::optional<juce::String>, 3> versions;
+        std::array<std::optional<Reply>, 3> replies;
         bool answered = false;
         bool handOverQueued = false;
     };

@@ -25,6 +25,9 @@ namespace
         { 6, 0x3f },
         { 7, 0x33 },
     };
+
+    static_assert (rehearsalMarkerOffset + sizeof (rehearsalMarker) - 1 == replyBodySize,
+                   "the marker fills the body's last bytes");
 }
 
 juce::MidiMessage createIdentityRequest()
@@ -61,6 +64,18 @@ juce::String versionFromReply (juce::Array<juce::uint8> body)
 
     version << juce::String ((int) body[firstVersionField + 3]).substring (0, 1);
     return version;
+}
+
+bool isRehearsalReply (const juce::Array<juce::uint8>& body)
+{
+    if (! isVersionReply (body))
+        return false;
+
+    for (int i = 0; rehearsalMarker[i] != 0; ++i)
+        if (body.getUnchecked (rehearsalMarkerOffset + i) != (juce::uint8) rehearsalMarker[i])
+            return false;
+
+    return true;
 }
 
 int processorForCode (int processorCode)

@@ -19,6 +19,15 @@ bool isVersionReply (juce::Array<juce::uint8> body);
 /** The version text of a reply body, or an empty string if it is no version reply. */
 juce::String versionFromReply (juce::Array<juce::uint8> body);
 
+/** A rehearsal unit (the simulated one) writes this ASCII text into body
+    bytes 21 to 34 of its reply, which the version rule leaves unread; a real
+    unit's reply never carries it. */
+constexpr int rehearsalMarkerOffset = 21;
+constexpr char rehearsalMarker[] = "REHEARSAL UNIT";
+
+/** Whether a SysEx body is a version reply that carries the rehearsal marker. */
+bool isRehearsalReply (const juce::Array<juce::uint8>& body);
+
 /** The processor index for a reply's processor code (body byte 14), or -1. */
 int processorForCode (int processorCode);
 

@@ -83,8 +83,8 @@ if [ ! -f "$deps/done" ]; then
     touch "$deps/done"
 fi
 
-# The host programs that the build runs.
-zarvik_build "$ZARVIK_BUILD" -- zarvik-firmware-gen zarvik-firmware-check
+# The host programs that the build runs, and the simulated unit of the end-to-end test.
+zarvik_build "$ZARVIK_BUILD" -- zarvik-firmware-gen zarvik-firmware-check zarvik-sim
 
 args=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do args+=("$1"); shift; done

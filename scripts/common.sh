@@ -11,10 +11,12 @@ ZARVIK_RUN_PACKAGES=(cmake ninja-build g++ pkg-config juce-modules-source libaso
 
 # Further packages for the tests: GoogleTest, a virtual display with input
 # events and screenshots, the typeface the pictures are painted with, what
-# the virtual machine with a real ALSA kernel needs, and the Windows resource
-# compiler that checks the executable's Windows resources.
+# the virtual machine with a real ALSA kernel needs, what makes and checks the
+# Debian package, and the Windows resource compiler that checks the
+# executable's Windows resources.
 ZARVIK_TEST_PACKAGES=(googletest libgtest-dev xvfb xauth xdotool imagemagick alsa-utils fonts-dejavu-core
                       qemu-system-x86 linux-image-amd64 busybox-static
+                      dpkg-dev file lintian
                       binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
                       x11-utils tesseract-ocr tesseract-ocr-eng)
 

@@ -40,6 +40,7 @@ if [ "${1:-}" = "--on-display" ]; then
     capture updating updating.png window
     capture aborted aborted.png screen
     capture complete complete.png screen
+    capture refused refused.png screen
     exit 0
 fi
 

@@ -6,8 +6,21 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 zarvik_install_missing "${ZARVIK_RUN_PACKAGES[@]}" "${ZARVIK_TEST_PACKAGES[@]}"
 
+# CTest shows a test whose virtual machine gave no result (it did not boot,
+# or the command ran out of time) as skipped, not failed; the suite has
+# not passed without it.
+zarvik_require_vm_results() {
+    local log="$1/Testing/Temporary/LastTest.log"
+    if grep -q "^zarvik-vm: no result:" "$log"; then
+        grep -E "^[0-9]+/[0-9]+ Test: |^zarvik-vm: no result:" "$log" | grep -B1 "^zarvik-vm: no result:" >&2
+        echo "test.sh: the virtual machine gave no result for the tests above (their output is in $log)" >&2
+        return 1
+    fi
+}
+
 zarvik_build "$ZARVIK_BUILD"
 (cd "$ZARVIK_BUILD" && zarvik_with_display ctest --output-on-failure -j "$(nproc)")
+zarvik_require_vm_results "$ZARVIK_BUILD"
 
 tsan_build="${ZARVIK_TSAN_BUILD:-$ZARVIK_ROOT/build-tsan}"
 tsan_args=()
@@ -15,6 +28,7 @@ tsan_args=()
 zarvik_build "$tsan_build" "${tsan_args[@]}" -- zarvik_tests
 (cd "$tsan_build" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     zarvik_with_display ctest --output-on-failure -R Concurrency)
+zarvik_require_vm_results "$tsan_build"
 
 # The Windows build (scripts/build-windows.sh) and its tests under Wine (label
 # windows): the test suite, the real window, the installer and, in the virtual
@@ -37,4 +51,5 @@ step_started=$SECONDS
 (cd "$windows_build" && zarvik_with_display ctest --output-on-failure -j "$(nproc)" -L windows) || status=$?
 wineserver -k || true
 echo "[time] Windows tests under Wine: $((SECONDS - step_started)) s"
+zarvik_require_vm_results "$windows_build" || status=1
 exit "${status:-0}"

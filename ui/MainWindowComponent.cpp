@@ -52,6 +52,11 @@ juce::String completionMessage()
            + "Press the OK button after the unit has been reset";
 }
 
+bool carriesTestFirmware (const Controller& controller)
+{
+    return controller.getFirmwareKind() == FirmwarePackage::Kind::testFirmware;
+}
+
 constexpr int controlRow = 0;
 constexpr int audioRow = 1;
 constexpr int graphicsRow = 2;
@@ -194,6 +199,18 @@ MainWindowComponent::MainWindowComponent (Controller* controllerToUse)
         label->setBounds (13, progressBar.getBottom() + 19 * row, 400, 19);
         label->setFont (juce::Font (16.0f));
         addAndMakeVisible (label);
+    }
+
+    // Above the product line, where the fixed layout leaves a free band under the header's rule.
+    if (carriesTestFirmware (*controller))
+    {
+        testFirmwareBadge.setText (FirmwarePackage::testFirmwareNotice, juce::dontSendNotification);
+        testFirmwareBadge.setBounds (10, 144, 480, 15);
+        testFirmwareBadge.setFont (juce::Font (13.0f, juce::Font::bold));
+        testFirmwareBadge.setJustificationType (juce::Justification::centred);
+        testFirmwareBadge.setColour (juce::Label::backgroundColourId, juce::Colour (0xFFFFC940));
+        testFirmwareBadge.setColour (juce::Label::textColourId, juce::Colour (0xFF3A2A00));
+        addAndMakeVisible (testFirmwareBadge);
     }
 
     // Key presses reach the key listener only while this panel or one of its children has the focus.
@@ -345,22 +362,36 @@ void MainWindowComponent::buttonClicked (juce::Button* button)
     controller->versionQueryPending = false;
 
     const auto solvaneMode = solvaneModeArmed;
-    const auto confirmed = juce::AlertWindow::showOkCancelBox (juce::AlertWindow::WarningIcon,
-                                                               solvaneMode ? "Important Firmware Update Information (Solvane Mode)"
-                                                                           : "Important Firmware Update Information",
-                                                               solvaneMode ? solvaneInstructionText : standardInstructionText,
-                                                               "OK",
-                                                               "Cancel",
-                                                               nullptr,
-                                                               nullptr);
 
-    if (confirmed)
+    if (! controller->canUpdateConnectedUnit())
+        showTestFirmwareAlert();
+    else if (! confirmInstructions (solvaneMode))
+        controller->resetUpdate();
+    else if (controller->canUpdateConnectedUnit())
         controller->startUpdate (solvaneMode);
     else
-        controller->resetUpdate();
+        showTestFirmwareAlert(); // the unit was swapped while the instructions were open
 
     solvaneModeArmed = false;
     takeBackKeyboardFocus();
+}
+
+bool MainWindowComponent::confirmInstructions (bool solvaneMode)
+{
+    auto message = solvaneMode ? solvaneInstructionText : standardInstructionText;
+
+    if (carriesTestFirmware (*controller))
+        message << "\r\n"
+                << FirmwarePackage::testFirmwareNotice << ". This build cannot update a real Zarvik.";
+
+    return juce::AlertWindow::showOkCancelBox (juce::AlertWindow::WarningIcon,
+                                               solvaneMode ? "Important Firmware Update Information (Solvane Mode)"
+                                                           : "Important Firmware Update Information",
+                                               message,
+                                               "OK",
+                                               "Cancel",
+                                               nullptr,
+                                               nullptr);
 }
 
 void MainWindowComponent::takeBackKeyboardFocus()
@@ -376,6 +407,18 @@ void MainWindowComponent::showCompletionAlert()
     juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon,
                                             "Firmware Update Complete",
                                             completionMessage(),
+                                            "OK",
+                                            nullptr,
+                                            new AlertWindowCallback (this));
+}
+
+void MainWindowComponent::showTestFirmwareAlert()
+{
+    // Dismissing it resets the controller, which asks the unit who it is again.
+    juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon,
+                                            "Test Firmware Only",
+                                            juce::String ("This build carries test firmware, for rehearsing an update with zarvik-sim, and cannot update a real unit.") + "\r\n"
+                                                + "No rehearsal unit has identified itself, so nothing was sent.",
                                             "OK",
                                             nullptr,
                                             new AlertWindowCallback (this));

@@ -45,7 +45,9 @@ public:
     bool keyPressed (const juce::KeyPress& key, juce::Component* originatingComponent) override;
 
     /** The "Update" click: asks the user through the instruction dialog, which
-        blocks until it is answered, then starts or resets the update. */
+        blocks until it is answered, then starts or resets the update. With test
+        firmware and a unit that is not a rehearsal unit, it explains why
+        nothing can be sent instead. */
     void buttonClicked (juce::Button* button) override;
 
 private:
@@ -54,6 +56,8 @@ private:
     void setStatusText (int row, const juce::String& text);
     void showAbortAlert();
     void showCompletionAlert();
+    void showTestFirmwareAlert();
+    bool confirmInstructions (bool solvaneMode);
     void takeBackKeyboardFocus();
 
     Controller* const controller;
@@ -77,6 +81,7 @@ private:
     juce::Label softwareVersionLabel { "Software Version" };
     juce::OwnedArray<juce::Label> statusLabels;
     juce::Label productLabel;
+    juce::Label testFirmwareBadge;
     CustomLook look;
 
     bool solvaneModeArmed = false;

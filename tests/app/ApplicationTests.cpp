@@ -59,8 +59,13 @@ protected:
             setUp (zarvik->getUnit());
 
         zarvik->plugIn();
+
+        // Every processor has answered, as a user sees before clicking "Update".
         ASSERT_TRUE (TestUtilities::runUntil ([this]
-                                              { return textOf (hardwareStatusChild) == "Hardware Detected"; }));
+                                              { return textOf (hardwareStatusChild) == "Hardware Detected"
+                                                       && textOf (currentControlChild).isNotEmpty()
+                                                       && textOf (currentControlChild + 1).isNotEmpty()
+                                                       && textOf (currentControlChild + 2).isNotEmpty(); }));
     }
 
     // Clicks "Update" and confirms the instruction dialog with that title.
@@ -99,6 +104,11 @@ protected:
 juce::MemoryBlock imageBytes (const char* data, int size)
 {
     return { data, (size_t) size };
+}
+
+bool carriesTestFirmware()
+{
+    return FirmwarePackage::getKind() == FirmwarePackage::Kind::testFirmware;
 }
 }
 
@@ -180,6 +190,8 @@ TEST_F (ApplicationTest, TheSolvaneFormSendsTheThreeApplicationImagesWholeAndEnd
     ASSERT_TRUE (TestUtilities::runUntil ([&instructions]
                                           { return instructions.answered(); }));
 
+    EXPECT_TRUE (instructions.seenMessage.startsWith (solvaneInstructionText));
+    EXPECT_EQ (instructions.seenMessage.contains (FirmwarePackage::testFirmwareNotice), carriesTestFirmware());
     EXPECT_FALSE (child (updateButtonChild).isEnabled());
 
     // 2,759 slices at one per 3 ms tick, with room for a slow machine.
@@ -208,6 +220,7 @@ TEST_F (ApplicationTest, TheSolvaneFormSendsTheThreeApplicationImagesWholeAndEnd
         ASSERT_EQ (images.size(), 1u) << "processor " << processor;
         EXPECT_TRUE (images[0].valid) << images[0].problem;
         EXPECT_TRUE (juce::MemoryBlock (images[0].bytes.data(), images[0].bytes.size()) == expected[processor]) << "processor " << processor;
+        EXPECT_EQ (zarvik->getUnit().getStatistics (processor).pacingFaults, 0u) << "processor " << processor << ": slices closer than one interval apart";
     }
 
     press (*findAlert (completeTitle), "OK");
@@ -215,6 +228,35 @@ TEST_F (ApplicationTest, TheSolvaneFormSendsTheThreeApplicationImagesWholeAndEnd
                                           { return ! app->getController()->updateRunning; }));
     EXPECT_TRUE (child (updateButtonChild).isEnabled());
     EXPECT_EQ (log.progressReports.back(), 0.0);
+}
+
+TEST_F (ApplicationTest, WithTestFirmwareAUnitWithoutTheRehearsalMarkerIsToldWhyAndSentNothing)
+{
+    if (! carriesTestFirmware())
+        GTEST_SKIP() << "this build carries a firmware release";
+
+    plugInUnit ([] (SimulatedZarvik& unit)
+                { unit.setRehearsalMarker (false); });
+
+    DialogAnswerer instructions ("Important Firmware Update Information", "OK");
+    DialogAnswerer refusal ("Test Firmware Only", "OK");
+    auto requestsWhenRefused = 0;
+    refusal.onSeen = [&]
+    { requestsWhenRefused = zarvik->getUnit().getStatistics (0).identityRequests; };
+    dynamic_cast<juce::Button&> (child (updateButtonChild)).triggerClick();
+    ASSERT_TRUE (TestUtilities::runUntil ([&refusal]
+                                          { return refusal.answered(); }));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
+
+    EXPECT_FALSE (instructions.answered());
+    EXPECT_FALSE (app->getController()->updateRunning);
+    EXPECT_GT (zarvik->getUnit().getStatistics (0).identityRequests, requestsWhenRefused) << "dismissing it makes the controller ask the unit again";
+
+    for (int processor = 0; processor < 3; ++processor)
+    {
+        const auto statistics = zarvik->getUnit().getStatistics (processor);
+        EXPECT_EQ (statistics.bytesReceived, 6u * (uint64_t) statistics.identityRequests) << "processor " << processor;
+    }
 }
 
 TEST_F (ApplicationTest, QuittingDuringAnUpdateAsksAndCancelLeavesTheTransferRunning)

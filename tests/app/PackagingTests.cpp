@@ -1,4 +1,5 @@
 #include "app/RZ41FirmwareUpdaterApplication.h"
+#include "firmware/FirmwarePackage.h"
 #include "tests/TestUtilities.h"
 
 #include <csignal>
@@ -240,6 +241,17 @@ TEST (ApplicationWithoutDisplay, SaysWhyInOneLineAndFails)
     int exitCode = 0;
     EXPECT_EQ (run ({ "env", "-u", "DISPLAY", ZARVIK_APP_PATH }, &exitCode), "cannot open a display: DISPLAY is not set\n");
     EXPECT_NE (exitCode, 0);
+}
+
+TEST (ApplicationCommandLine, HelpPrintsTheUsageAndWhetherTheBuildCarriesTestFirmwareWithoutStarting)
+{
+    // No display either: the answer comes before anything of the window.
+    int exitCode = -1;
+    const auto output = run ({ "env", "-u", "DISPLAY", ZARVIK_APP_PATH, "--help" }, &exitCode);
+
+    EXPECT_EQ (exitCode, 0) << output;
+    EXPECT_TRUE (output.startsWith ("usage: ")) << output;
+    EXPECT_EQ (output.contains (FirmwarePackage::testFirmwareNotice), FirmwarePackage::getKind() == FirmwarePackage::Kind::testFirmware) << output;
 }
 
 //==============================================================================

@@ -38,9 +38,9 @@ protected:
         addItem (control, controlFirmware, "Control Firmware");
     }
 
-    void createController()
+    void createController (FirmwarePackage::Kind kind = FirmwarePackage::Kind::release)
     {
-        controller = std::make_unique<Controller> (&manager, &items, logFile.getFile());
+        controller = std::make_unique<Controller> (&manager, &items, kind, logFile.getFile());
         controller->addListener (&listener);
     }
 
@@ -99,9 +99,28 @@ protected:
         EXPECT_EQ (statistics.pacingFaults, 0u) << "processor " << processor << ": slices closer than one interval apart";
     }
 
+    /** The unit received the five images of addPackage, each port's in the order they are sent. */
+    void expectWholePackage()
+    {
+        expectImages (audio, { items[0], items[3] });
+        expectImages (graphics, { items[1], items[2] });
+        expectImages (control, { items[4] });
+    }
+
     uint64_t bytesReceived (int processor)
     {
         return zarvik.getUnit().getStatistics (processor).bytesReceived;
+    }
+
+    /** Nothing but identity requests has reached any of the unit's ports. */
+    void expectOnlyIdentityRequestsReceived()
+    {
+        for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+        {
+            const auto statistics = zarvik.getUnit().getStatistics (processor);
+            EXPECT_EQ (statistics.bytesReceived, 6u * (uint64_t) statistics.identityRequests) << "processor " << processor;
+            EXPECT_EQ (zarvik.getUnit().getImageCount (processor), 0) << "processor " << processor;
+        }
     }
 
     // Destroyed from the last to the first: the controller before the manager,

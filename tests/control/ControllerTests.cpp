@@ -11,6 +11,20 @@ juce::StringArray itemLines (const RecordingListener& listener)
 {
     return listener.linesStartingWith ("item");
 }
+
+/** The item-state lines of the given items, in order: each port's senders
+    run on their own threads, so only the order within a port is fixed. */
+juce::StringArray itemLines (const RecordingListener& listener, std::initializer_list<int> codes)
+{
+    juce::StringArray lines;
+
+    for (auto& line : itemLines (listener))
+        for (auto code : codes)
+            if (line.startsWith ("item " + juce::String (code) + " "))
+                lines.add (line);
+
+    return lines;
+}
 }
 
 //==============================================================================
@@ -130,14 +144,14 @@ TEST_F (ControllerUpdate, NormalModeStartsTheAssetsWhenTheApplicationsFinishAndS
     EXPECT_EQ (listener.lines, startReports);
 
     ASSERT_TRUE (waitForFinalProgress());
-    EXPECT_EQ (itemLines (listener), juce::StringArray ({ "item 1 0", "item 3 0", "item 0 0", "item 1 1", "item 3 1", "item 0 1", "item 0 2", "item 3 2", "item 4 1", "item 1 2", "item 2 1", "item 4 2", "item 2 2" }));
+    EXPECT_EQ (itemLines (listener, { 0 }), juce::StringArray ({ "item 0 0", "item 0 1", "item 0 2" }));
+    EXPECT_EQ (itemLines (listener, { 1, 2 }), juce::StringArray ({ "item 1 0", "item 1 1", "item 1 2", "item 2 1", "item 2 2" }));
+    EXPECT_EQ (itemLines (listener, { 3, 4 }), juce::StringArray ({ "item 3 0", "item 3 1", "item 3 2", "item 4 1", "item 4 2" }));
 
     // 25 slices: one report at the 20th, then the final one.
     EXPECT_EQ (listener.progressReports, juce::Array<double> ({ 20.0 / 25.0, 1.0 }));
 
-    expectImages (audio, { items[0], items[3] });
-    expectImages (graphics, { items[1], items[2] });
-    expectImages (control, { items[4] });
+    expectWholePackage();
 
     for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
     {
@@ -161,7 +175,11 @@ TEST_F (ControllerUpdate, SolvaneModeSendsOnlyTheApplicationsAndTheControlFirmwa
     EXPECT_EQ (listener.lines, startReports);
 
     ASSERT_TRUE (waitForFinalProgress());
-    EXPECT_EQ (itemLines (listener), juce::StringArray ({ "item 1 0", "item 3 0", "item 0 0", "item 1 1", "item 3 1", "item 0 1", "item 0 2", "item 3 2", "item 1 2" }));
+    EXPECT_EQ (itemLines (listener).size(), 9);
+
+    for (auto code : { "0", "1", "3" })
+        EXPECT_EQ (itemLines (listener, { juce::String (code).getIntValue() }).joinIntoString (","),
+                   juce::String ("item C 0,item C 1,item C 2").replace ("C", code));
     EXPECT_EQ (listener.progressReports, juce::Array<double> ({ 1.0 }));
 
     expectImages (audio, { items[0] });
@@ -180,9 +198,7 @@ TEST_F (ControllerUpdate, ASecondStartWhileRunningIsIgnored)
     EXPECT_TRUE (listener.lines.isEmpty());
 
     ASSERT_TRUE (waitForFinalProgress());
-    expectImages (audio, { items[0], items[3] });
-    expectImages (graphics, { items[1], items[2] });
-    expectImages (control, { items[4] });
+    expectWholePackage();
 }
 
 TEST_F (ControllerUpdate, ResetAfterCompletionReturnsToSearchingAndReadsTheVersionsAgain)
@@ -343,9 +359,7 @@ TEST_F (ControllerSchedule, AnAudioApplicationFinishingFirstStillKeepsEachPortTo
     EXPECT_EQ (lines.indexOf ("item 2 1"), lines.indexOf ("item 1 2") + 1);
     EXPECT_EQ (lines.indexOf ("item 4 1"), lines.indexOf ("item 3 2") + 1);
 
-    expectImages (audio, { items[0], items[3] });
-    expectImages (graphics, { items[1], items[2] });
-    expectImages (control, { items[4] });
+    expectWholePackage();
 }
 
 TEST_F (ControllerSchedule, ASenderWaitingForTheControlPortIsStartedWhenTheControlFirmwareFinishes)
@@ -357,4 +371,59 @@ TEST_F (ControllerSchedule, ASenderWaitingForTheControlPortIsStartedWhenTheContr
     controller->startUpdate (false);
     ASSERT_TRUE (waitForFinalProgress());
     expectImages (control, { items[0], items[1] });
+}
+
+//==============================================================================
+using ControllerTestFirmware = ControllerTest;
+
+TEST_F (ControllerTestFirmware, GoesOnlyToAUnitWhoseProcessorsAllSaidItIsARehearsalUnitSinceItWasPluggedIn)
+{
+    addPackage (3, 3, 3, 3, 3);
+    createController (FirmwarePackage::Kind::testFirmware);
+    ASSERT_TRUE (runUntil ([&]
+                           { return controller->canUpdateConnectedUnit(); }));
+
+    // Another unit, a real-looking one, takes its place: it has not answered yet,
+    // and once asked again it answers without the marker.
+    zarvik.unplug();
+    ASSERT_TRUE (runUntil ([&]
+                           { return listener.count ("not detected") > 0; }));
+    zarvik.getUnit().setRehearsalMarker (false);
+    zarvik.plugIn();
+    ASSERT_TRUE (runPolls (2));
+
+    for (auto askAgain : { false, true })
+    {
+        if (askAgain)
+        {
+            listener.clear();
+            controller->resetUpdate();
+            ASSERT_TRUE (waitForVersions());
+        }
+
+        EXPECT_FALSE (controller->canUpdateConnectedUnit());
+        controller->startUpdate (false);
+        EXPECT_FALSE (controller->updateRunning);
+        expectOnlyIdentityRequestsReceived();
+    }
+
+    zarvik.getUnit().setRehearsalMarker (true);
+    controller->resetUpdate();
+    ASSERT_TRUE (runUntil ([&]
+                           { return controller->canUpdateConnectedUnit(); }));
+    controller->startUpdate (false);
+    ASSERT_TRUE (waitForFinalProgress());
+    expectWholePackage();
+}
+
+TEST_F (ControllerTestFirmware, AReleaseGoesToAUnitWithoutTheMarkerLikeToAnyOther)
+{
+    zarvik.getUnit().setRehearsalMarker (false);
+    addPackage (3, 3, 3, 3, 3);
+    createController (FirmwarePackage::Kind::release);
+    EXPECT_TRUE (controller->canUpdateConnectedUnit());
+
+    controller->startUpdate (false);
+    ASSERT_TRUE (waitForFinalProgress());
+    expectWholePackage();
 }

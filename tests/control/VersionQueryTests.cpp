@@ -126,3 +126,25 @@ TEST (VersionQueryProcessors, AReplyNamesItsProcessorByByte14)
     EXPECT_EQ (VersionQuery::versionFromReply (unknown), "0.0.2.5");
     EXPECT_EQ (VersionQuery::processorOfReply (unknown), -1);
 }
+
+TEST (VersionQueryReply, MarksARehearsalUnitOnlyByTheWholeTagInItsLastFourteenBytes)
+{
+    auto body = replyBody (0, 0, 2, 5);
+    const juce::String tag ("REHEARSAL UNIT");
+
+    for (int i = 0; i < tag.length(); ++i)
+        body.set (21 + i, (juce::uint8) tag[i]);
+
+    EXPECT_TRUE (VersionQuery::isRehearsalReply (body));
+    EXPECT_EQ (VersionQuery::versionFromReply (body), "0.0.2.5") << "the version is read as before";
+
+    for (int offset = 21; offset < 35; ++offset)
+    {
+        auto changed = body;
+        changed.set (offset, (juce::uint8) (body[offset] ^ 0x20));
+        EXPECT_FALSE (VersionQuery::isRehearsalReply (changed)) << "offset " << offset;
+    }
+
+    body.set (7, 0x34);
+    EXPECT_FALSE (VersionQuery::isRehearsalReply (body)) << "no version reply";
+}

@@ -6,6 +6,7 @@
 #   SCENARIO.sh UPDATER-EXECUTABLE ZARVIK-SIM-EXECUTABLE
 
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/windows.sh"
 
 # The virtual machine emulates its processor: keep the image tools to one thread.
 export MAGICK_THREAD_LIMIT=1 OMP_THREAD_LIMIT=1
@@ -73,7 +74,7 @@ APP_COMMAND=("$APP")
 start_app() {
     "${APP_COMMAND[@]}" >"$WORK/app.log" 2>&1 &
     APP_PID=$!
-    WINDOW="$(timeout "${APP_START_LIMIT:-120}" xdotool search --sync --onlyvisible --name "$(title_pattern "$TITLE")" | head -n 1)" || fail "the window did not appear"
+    WINDOW="$(find_window "$TITLE" "${APP_START_LIMIT:-120}")" || fail "the window did not appear"
     eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
     WIN_X=$X WIN_Y=$Y
     log "window $WINDOW at $WIN_X,$WIN_Y, ${WIDTH}x$HEIGHT"
@@ -131,23 +132,49 @@ wait_for_hardware_led() {
     fail "the hardware LED is not $1 ($colour)"
 }
 
+# wait_for_unit: the LED is green and the unit's control version (zarvik-sim's
+# default) is shown, as a user sees before clicking "Update": an updater with
+# test firmware updates the unit only once it has said it is a rehearsal unit.
+wait_for_unit() {
+    wait_for_hardware_led green
+    wait_for_text "Zarvik Control: 0.0.3.1"
+}
+
 # pixel X Y: the colour of a pixel of the window, as "r,g,b".
 pixel() {
     import -window root -crop "1x1+$((WIN_X + $1))+$((WIN_Y + $2))" -depth 8 txt:- |
         sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p' | head -n 1
 }
 
-# title_pattern TITLE: a pattern matching exactly that window title.
-title_pattern() { printf '^%s$' "$(sed 's/[][()\.^$*+?{}|]/\\&/g' <<<"$1")"; }
-
 # wait_for_dialog TITLE [SECONDS]: waits for an alert window with that title.
 wait_for_dialog() {
-    DIALOG="$(timeout "${2:-60}" xdotool search --sync --onlyvisible --name "$(title_pattern "$1")" | head -n 1)" ||
-        fail "no dialog \"$1\""
+    DIALOG="$(find_window "$1" "${2:-60}")" || fail "no dialog \"$1\""
     log "dialog \"$1\" is open"
 }
 
-dialog_gone() { ! xdotool search --onlyvisible --name "$(title_pattern "$1")" >/dev/null 2>&1; }
+# wait_for_update_end TITLE: waits for the dialog that ends an update for as
+# long as the unit keeps receiving. The emulated machine's pace follows the
+# load beside it, so only an update that stops moving for two minutes fails.
+wait_for_update_end() {
+    local seen="" last="" moved=$SECONDS
+    while [ $((SECONDS - moved)) -lt 120 ]; do
+        DIALOG="$(visible_windows "$1" | head -n 1)" || true
+        if [ -n "$DIALOG" ]; then
+            log "dialog \"$1\" is open"
+            return 0
+        fi
+        # zarvik-sim prints the bytes each port has received every 5 s.
+        seen="$(grep '^Control ' "$WORK/sim.log" | tail -n 1)" || true
+        [ "$seen" != "$last" ] && last="$seen" && moved=$SECONDS
+        sleep 1
+    done
+    fail "no dialog \"$1\", and the unit has received nothing more for 120 s ($seen)"
+}
+
+dialog_gone() {
+    local windows
+    windows="$(visible_windows "$1")" && [ -z "$windows" ]
+}
 
 # click X Y: a left click at a point of the window.
 click() { xdotool mousemove $((WIN_X + $1)) $((WIN_Y + $2)) click 1; sleep 0.2; }

@@ -6,14 +6,14 @@ source "$(dirname "$0")/e2e-lib.sh"
 start_display
 start_sim
 start_app
-wait_for_hardware_led green
+wait_for_unit
 
 click_update
 wait_for_dialog "Important Firmware Update Information"
 dialog_key Return
 begun=$SECONDS
 
-wait_for_dialog "Firmware Update Complete" 600
+wait_for_update_end "Firmware Update Complete"
 log "update finished after $((SECONDS - begun)) s"
 
 stop_sim

@@ -6,7 +6,7 @@ source "$(dirname "$0")/e2e-lib.sh"
 start_display
 start_sim
 start_app
-wait_for_hardware_led green
+wait_for_unit
 
 import -window root -crop "150x30+$((WIN_X + 330))+$((WIN_Y + 402))" "$WORK/button-idle.png"
 
@@ -15,7 +15,7 @@ click_update
 wait_for_dialog "Important Firmware Update Information (Solvane Mode)"
 dialog_key Return
 
-wait_for_dialog "Firmware Update Complete" 300
+wait_for_update_end "Firmware Update Complete"
 log "update finished after $((SECONDS - STARTED)) s"
 dialog_key Return
 for _ in $(seq 50); do dialog_gone "Firmware Update Complete" && break; sleep 0.1; done

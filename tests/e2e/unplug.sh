@@ -6,13 +6,13 @@ source "$(dirname "$0")/e2e-lib.sh"
 start_display
 start_sim --unplug-after audio:100000
 start_app
-wait_for_hardware_led green
+wait_for_unit
 
 click_update
 wait_for_dialog "Important Firmware Update Information"
 dialog_key Return
 
-wait_for_dialog "Firmware Update Aborted" 120
+wait_for_update_end "Firmware Update Aborted"
 
 stop_sim
 [ "$SIM_STATUS" = 1 ] || fail "zarvik-sim did not report the interrupted transfer as a fault"

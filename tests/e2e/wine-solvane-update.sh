@@ -18,14 +18,14 @@ APP_START_LIMIT=300
 start_display
 start_sim --from-wine
 start_app
-wait_for_hardware_led green 120
+wait_for_unit
 
 key n
 click_update
 wait_for_dialog "Important Firmware Update Information (Solvane Mode)"
 dialog_key Return
 
-wait_for_dialog "Firmware Update Complete" 600
+wait_for_update_end "Firmware Update Complete"
 log "update finished after $((SECONDS - STARTED)) s"
 dialog_key Return
 

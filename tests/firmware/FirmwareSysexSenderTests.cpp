@@ -315,19 +315,57 @@ TEST_F (FirmwareSysexSenderTest, AReceiverThatStopsReadingEndsTheTransferAfterTh
     EXPECT_EQ (unit().getStatistics (audio).bytesReceived, 0u);
 }
 
-TEST_F (FirmwareSysexSenderTest, ATransferWhoseItemIsDeletedFirstStopsSafelyWithTheSender)
+//==============================================================================
+using FirmwareSysexSenderConcurrency = FirmwareSysexSenderTest;
+
+TEST_F (FirmwareSysexSenderConcurrency, StoppingRestartingClosingThePortAndDeletingRaceNoWrite)
 {
-    // A program that quits mid-transfer deletes its items before its senders.
     makeItem (TestImages::make (0x10, 200 * 256));
+    juce::Random random (42);
+
+    for (int round = 0; round < 20; ++round)
+    {
+        sender->startSending();
+        TestUtilities::runUntil ([]
+                                 { return false; },
+                                 random.nextInt (8));
+
+        switch (round % 3)
+        {
+            case 0:
+                sender->stopSending();
+                break;
+            case 1:
+                manager.closeOutputPort ("Zarvik Audio");
+                break;
+            default:
+                sender->startSending();
+                break;
+        }
+
+        TestUtilities::runUntil ([]
+                                 { return false; },
+                                 random.nextInt (8));
+    }
+
+    // Whatever was left running, the next transfer goes out whole.
+    sender->stopSending();
+    TestUtilities::runUntil ([]
+                             { return false; },
+                             10);
+    unit().clearReceived();
+    log.statuses.clear();
+    runToTheEnd();
+    EXPECT_EQ (log.statuses.back(), "Complete");
+    EXPECT_EQ (unit().getImages (audio).back().bytes.size(), item->getImageData().getSize());
+
+    // A program that quits mid-transfer deletes its items before its senders.
     sender->startSending();
-    ASSERT_TRUE (TestUtilities::runUntil ([this]
-                                          { return log.statuses.size() > 5; }));
-
+    TestUtilities::runUntil ([]
+                             { return false; },
+                             10);
     item.reset();
-    juce::Thread::sleep (20);
     sender.reset();
-
-    EXPECT_TRUE (unit().isReceivingImage (audio));
 }
 
 //==============================================================================

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "../TestUtilities.h"
+
 #include <alsa/asoundlib.h>
 #include <juce_audio_devices/juce_audio_devices.h>
 
@@ -10,7 +12,7 @@
 #include <vector>
 
 /** Programs and devices at the other end of the system's MIDI ports, for the
-    tests that run on the kernel's MIDI stack (in the alsa-vm test). */
+    tests that run on the kernel's MIDI stack (in the virtual machine of tests/vm). */
 namespace AlsaKernelHelpers
 {
 using Bytes = std::vector<juce::uint8>;
@@ -235,7 +237,7 @@ private:
     controller with a MIDI gadget plugged into it. The host side is an
     snd-usb-audio card "Zarvik" with ports "Zarvik MIDI 1" to "Zarvik MIDI 3";
     what the host sends to cable N arrives at the gadget's raw MIDI input
-    hw:<gadget card>,0,N. Needs root and the kernel's modules (alsa-vm has both).
+    hw:<gadget card>,0,N. Needs root and the kernel's modules (the virtual machine has both).
 */
 class UsbMidiGadget final
 {
@@ -296,12 +298,23 @@ public:
     }
 
     /** The gadget's raw MIDI input for cable `cable` (0-based). */
-    static juce::String gadgetInput (int cable)
-    {
-        return "hw:" + juce::String (snd_card_get_index ("zgadget")) + ",0," + juce::String (cable);
-    }
+    static juce::String gadgetInput (int cable) { return rawMidiDevice ("zgadget", cable); }
+
+    /** The host's raw MIDI device for cable `cable`: what the sequencer port
+        "Zarvik MIDI <cable + 1>" reaches. */
+    static juce::String hostDevice (int cable) { return rawMidiDevice ("Zarvik", cable); }
 
 private:
+    /** The kernel lists a new card's MIDI ports before it gives the card its
+        name, so the card is looked up until it has one. */
+    static juce::String rawMidiDevice (const char* card, int cable)
+    {
+        int index = -1;
+        TestUtilities::runUntil ([&]
+                                 { return (index = snd_card_get_index (card)) >= 0; });
+        return "hw:" + juce::String (index) + ",0," + juce::String (cable);
+    }
+
     static bool write (const juce::File& file, const juce::String& text)
     {
         auto* stream = std::fopen (file.getFullPathName().toRawUTF8(), "w");

@@ -1,5 +1,4 @@
 #include "tests/TestImages.h"
-#include "tools/zarvik-sim/Sha256.h"
 #include "tools/zarvik-sim/SimReport.h"
 #include "tools/zarvik-sim/WineRewrapping.h"
 
@@ -9,7 +8,7 @@ namespace
 {
 std::string hashOf (const std::string& text)
 {
-    return sha256Hex (reinterpret_cast<const uint8_t*> (text.data()), text.size());
+    return SimReport::sha256Hex (reinterpret_cast<const uint8_t*> (text.data()), text.size());
 }
 
 // Hands an image to the unit in 256-byte buffers, as the updater sends it: one per period.
@@ -31,7 +30,7 @@ const SimReport::PackageImage& packageImage (const std::vector<SimReport::Packag
 }
 }
 
-TEST (Sha256, MatchesTheStandardTestVectors)
+TEST (SimulatorReport, ItsSha256DigestsMatchTheStandardTestVectors)
 {
     EXPECT_EQ (hashOf (""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ (hashOf ("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
@@ -54,7 +53,7 @@ TEST (SimulatorReport, NamesThePackageImageThatEachReceivedImageEquals)
     ASSERT_EQ (ports.size(), 3u);
     ASSERT_EQ (ports[0].images.size(), 1u);
     EXPECT_EQ (ports[0].images[0].matches, "Control Firmware (RZ41_apptr.syx)");
-    EXPECT_EQ (ports[0].images[0].sha256, sha256Hex (control.data, control.size));
+    EXPECT_EQ (ports[0].images[0].sha256, SimReport::sha256Hex (control.data, control.size));
     EXPECT_EQ (ports[1].images[0].matches, "Audio Application Firmware (RZ41_appap.syx)");
     EXPECT_TRUE (SimReport::allIntact (ports));
 

@@ -30,7 +30,7 @@ protected:
     InProcessMidiPorts ports;
     MidiManager midiManager { ports };
     juce::OwnedArray<FirmwareItem> items;
-    Controller controller { &midiManager, &items };
+    Controller controller { &midiManager, &items, FirmwarePackage::Kind::release };
     MainWindowComponent component { &controller };
     MainWindow window { &component };
 };

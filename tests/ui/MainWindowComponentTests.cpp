@@ -481,3 +481,20 @@ TEST_F (UpdateClickTest, AKeyThatIsNotHeldDownDoesNotArmTheAlternativeInstructio
     ASSERT_TRUE (clickUpdateAndAnswer (answerer));
     EXPECT_EQ (answerer.seenMessage, standardInstructionText);
 }
+
+//==============================================================================
+TEST (TestFirmwareWindow, SaysSoInABadgeThatCoversNothingOfTheLayout)
+{
+    const UnpluggedWindow window (FirmwarePackage::Kind::testFirmware);
+    const auto& component = window.component;
+    ASSERT_EQ (component.getNumChildComponents(), (int) numChildren + 1);
+
+    auto* badge = dynamic_cast<juce::Label*> (component.getChildComponent (numChildren));
+    ASSERT_NE (badge, nullptr);
+    EXPECT_EQ (badge->getText(), FirmwarePackage::testFirmwareNotice);
+    EXPECT_TRUE (badge->isShowing());
+    EXPECT_TRUE (component.getLocalBounds().contains (badge->getBounds()));
+
+    for (int i = updateButton; i < numChildren; ++i)
+        EXPECT_FALSE (component.getChildComponent (i)->getBounds().intersects (badge->getBounds())) << "child " << i;
+}

@@ -9,10 +9,13 @@
     before the component. Message thread only. */
 struct UnpluggedWindow
 {
+    explicit UnpluggedWindow (FirmwarePackage::Kind kind = FirmwarePackage::Kind::release)
+        : controller (&midiManager, &items, kind) {}
+
     InProcessMidiPorts ports;
     MidiManager midiManager { ports };
     juce::OwnedArray<FirmwareItem> items;
-    Controller controller { &midiManager, &items };
+    Controller controller;
     MainWindowComponent component { &controller };
     MainWindow window { &component };
 };

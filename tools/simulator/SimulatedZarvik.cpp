@@ -1,5 +1,6 @@
 #include "SimulatedZarvik.h"
 
+#include "control/VersionQuery.h"
 #include "firmware/FirmwareImageValidator.h"
 
 #include <algorithm>
@@ -102,6 +103,12 @@ void SimulatedZarvik::setProcessorCode (int processor, uint8_t code)
     portFor (processor).processorCode = code & 0x7f;
 }
 
+void SimulatedZarvik::setRehearsalMarker (bool carried)
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    rehearsalMarker = carried;
+}
+
 void SimulatedZarvik::disconnectAfterBytes (int processor, uint64_t bytes)
 {
     const std::lock_guard<std::mutex> l (mutex);
@@ -133,10 +140,16 @@ std::vector<uint8_t> SimulatedZarvik::makeIdentityReply (const Port& port) const
     reply.insert (reply.end(), port.version.begin(), port.version.end());
     reply.push_back (port.processorCode);
 
-    // Twenty bytes of unit details: a serial number in ASCII, then padding.
-    const std::string serial = "RZ41-SIM-0001";
+    // Twenty bytes of unit details: a serial number in ASCII, then the
+    // rehearsal marker, or padding where a real unit has nothing to say.
+    const std::string serial = "SIM-01";
+    const std::string marker = VersionQuery::rehearsalMarker;
     reply.insert (reply.end(), serial.begin(), serial.end());
-    reply.resize (reply.size() + 20 - serial.size(), 0x00);
+
+    if (rehearsalMarker)
+        reply.insert (reply.end(), marker.begin(), marker.end());
+    else
+        reply.resize (reply.size() + marker.size(), 0x00);
 
     reply.push_back (0xf7);
     return reply;
@@ -166,16 +179,20 @@ void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size, 
         const auto elapsed = std::chrono::duration<double> (latest - created).count();
         const auto elapsedAtEarliest = std::chrono::duration<double> (earliest - created).count();
 
-        if (! port.arrivalTimes.empty())
+        // The pace matters between the buffers of firmware, not for device inquiries.
+        const auto inquiry = size > 1 && data[0] == sysexStart && isUniversal ({ data[0], data[1] });
+
+        if (! inquiry && port.lastWasFirmware)
         {
             const auto gap = elapsed - port.lastEarliestArrival;
             auto& statistics = port.statistics;
-            statistics.shortestGapSeconds = statistics.buffersReceived > 1 ? std::min (statistics.shortestGapSeconds, gap) : gap;
+            statistics.shortestGapSeconds = statistics.firmwareGaps++ > 0 ? std::min (statistics.shortestGapSeconds, gap) : gap;
 
             if (gap < minimumGapSeconds)
                 ++statistics.pacingFaults;
         }
 
+        port.lastWasFirmware = ! inquiry;
         port.arrivalTimes.push_back (elapsed);
         port.lastEarliestArrival = elapsedAtEarliest;
         ++port.statistics.buffersReceived;

@@ -78,8 +78,9 @@ public:
         int maxTransfersAtOnce = 0; /**< Most SysEx messages open at the same time on the port. */
         int interleavedStarts = 0; /**< F0 arriving inside an open SysEx message. */
         uint64_t strayBytes = 0; /**< Bytes outside any SysEx message. */
-        double shortestGapSeconds = 0.0; /**< Between two buffers' arrivals (as long as their bounds allow); 0 before the second buffer. */
-        uint64_t pacingFaults = 0; /**< Buffers that came less than minimumGapSeconds after the one before. */
+        uint64_t firmwareGaps = 0; /**< Gaps between two buffers of firmware (anything but device inquiries) in a row. */
+        double shortestGapSeconds = 0.0; /**< The shortest of them, as long as the arrivals' bounds allow; 0 without any. */
+        uint64_t pacingFaults = 0; /**< Those shorter than minimumGapSeconds. */
     };
 
     /** One slice per 3 ms is the only pace the unit is known to take. Buffers
@@ -98,6 +99,10 @@ public:
 
     /** The processor code of the identity reply (0x00, 0x10 and 0x20 by default). */
     void setProcessorCode (int processor, uint8_t code);
+
+    /** Whether the identity replies carry the rehearsal marker that tells an
+        updater with test firmware this is no real unit (on by default). */
+    void setRehearsalMarker (bool carried);
 
     /** The processor's port disconnects once this many further bytes have
         arrived; the bytes past that point of the buffer are lost. 0 clears it. */
@@ -161,6 +166,7 @@ private:
         PortStatistics statistics;
         std::vector<double> arrivalTimes;
         double lastEarliestArrival = 0.0;
+        bool lastWasFirmware = false;
 
         std::array<uint8_t, 4> version {};
         uint8_t processorCode = 0;
@@ -180,6 +186,7 @@ private:
     mutable std::mutex mutex;
     std::array<Port, numProcessors> ports;
     double cpuSeconds = 0.0;
+    bool rehearsalMarker = true;
     Connection* connection = nullptr;
     const std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
 

@@ -5,7 +5,8 @@
 //   zarvik-window-harness STATE
 //
 // STATE is no-hardware, detected, instructions, started (an update has just
-// begun), updating, complete or aborted.
+// begun), updating, complete, aborted or refused (a unit without the rehearsal
+// marker, in a build with test firmware).
 // Prints READY on stdout once the window shows that state, then runs until
 // its window is closed or the process is ended.
 #include "app/RZ41FirmwareUpdaterApplication.h"
@@ -87,7 +88,7 @@ private:
 
 int main (int argc, char* argv[])
 {
-    const juce::StringArray states { "no-hardware", "detected", "instructions", "started", "updating", "complete", "aborted" };
+    const juce::StringArray states { "no-hardware", "detected", "instructions", "started", "updating", "complete", "aborted", "refused" };
     const juce::String state (argc == 2 ? argv[1] : "");
 
     if (! states.contains (state))
@@ -109,6 +110,7 @@ int main (int argc, char* argv[])
         zarvik->getUnit().setVersion (0, { 0, 0, 3, 5 });
         zarvik->getUnit().setVersion (1, { 0, 0, 2, 4 });
         zarvik->getUnit().setVersion (2, { 0, 0, 2, 4 });
+        zarvik->getUnit().setRehearsalMarker (state != "refused");
     }
 
     auto app = std::make_unique<RZ41FirmwareUpdaterApplication> (ports);
@@ -117,8 +119,10 @@ int main (int argc, char* argv[])
     auto& component = *app->getMainComponent();
     const auto text = [&component] (int child)
     { return dynamic_cast<juce::Label*> (component.getChildComponent (child))->getText(); };
-    const auto detected = [&]
+    const auto versionsShown = [&]
     { return text (hardwareStatusChild) == "Hardware Detected" && text (currentControlChild + 2).isNotEmpty(); };
+    const auto detected = [&]
+    { return versionsShown() && app->getController()->canUpdateConnectedUnit(); };
     const auto clickUpdate = [&component]
     { dynamic_cast<juce::Button*> (component.getChildComponent (updateButtonChild))->triggerClick(); };
     const auto shown = [&component]
@@ -160,6 +164,13 @@ int main (int argc, char* argv[])
                            { app->getController()->startUpdate (true); } });
         steps.push_back ({ []
                            { return alertIsOpen ("Firmware Update Complete"); },
+                           {} });
+    }
+    else if (state == "refused")
+    {
+        steps.push_back ({ versionsShown, clickUpdate });
+        steps.push_back ({ []
+                           { return alertIsOpen ("Test Firmware Only"); },
                            {} });
     }
 

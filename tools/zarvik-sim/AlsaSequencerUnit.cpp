@@ -3,6 +3,8 @@
 #include <alsa/asoundlib.h>
 #include <cerrno>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <stdexcept>
 #include <unistd.h>
 #include <vector>
@@ -45,39 +47,18 @@ AlsaSequencerUnit::AlsaSequencerUnit (SimulatedZarvik& u, const std::string& cli
     snd_seq_set_input_buffer_size (seq, inputBufferSize);
     clientId = snd_seq_client_id (seq);
 
-    // The kernel stamps each event with the time it was delivered to our
-    // port, that is, when the host's write handed it over; this program reads
-    // it later, by however long it took to be scheduled. Neither clock is
-    // exact (the queue's clock lags behind when timer interrupts come late, as
-    // in an emulated machine), but together they bound the arrival: no earlier
-    // than the kernel's stamp and no later than the read.
-    queue = snd_seq_alloc_named_queue (seq, "arrival times");
-
-    if (queue < 0)
-        fail ("allocate a queue", queue);
-
-    snd_seq_port_info_t* info = nullptr;
-    snd_seq_port_info_alloca (&info);
-
     for (int i = 0; i < SimulatedZarvik::numProcessors; ++i)
     {
-        snd_seq_port_info_set_name (info, SimulatedZarvik::getPortName (i).c_str());
-        snd_seq_port_info_set_capability (info, SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ | SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
-        snd_seq_port_info_set_type (info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-        snd_seq_port_info_set_timestamping (info, 1);
-        snd_seq_port_info_set_timestamp_real (info, 1);
-        snd_seq_port_info_set_timestamp_queue (info, queue);
+        const auto port = snd_seq_create_simple_port (seq,
+                                                      SimulatedZarvik::getPortName (i).c_str(),
+                                                      SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ
+                                                          | SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        if (port < 0)
+            fail ("create the port " + SimulatedZarvik::getPortName (i), port);
 
-        if (const auto err = snd_seq_create_port (seq, info); err < 0)
-            fail ("create the port " + SimulatedZarvik::getPortName (i), err);
-
-        ports[(size_t) i] = snd_seq_port_info_get_port (info);
+        ports[(size_t) i] = port;
     }
-
-    if (const auto err = snd_seq_start_queue (seq, queue, nullptr); err < 0)
-        fail ("start the queue", err);
-
-    snd_seq_drain_output (seq);
 
     if (const auto err = snd_midi_event_new (inputBufferSize, &sequencer->decoder); err < 0)
         fail ("create a MIDI event decoder", err);
@@ -105,6 +86,12 @@ AlsaSequencerUnit::~AlsaSequencerUnit()
 
 void AlsaSequencerUnit::run()
 {
+    // The unit judges the gaps between buffers, so events are read as soon as
+    // they come: ahead of ordinary programs where the system allows it.
+    sched_param priority {};
+    priority.sched_priority = sched_get_priority_min (SCHED_FIFO);
+    pthread_setschedparam (pthread_self(), SCHED_FIFO, &priority);
+
     auto* seq = sequencer->handle;
     const auto count = snd_seq_poll_descriptors_count (seq, POLLIN);
     std::vector<pollfd> fds ((size_t) count + 1);
@@ -116,7 +103,10 @@ void AlsaSequencerUnit::run()
         if (poll (fds.data(), fds.size(), -1) < 0)
             continue;
 
-        // Drain everything that has arrived, so no event waits for the next wake-up.
+        // Drain everything that has arrived, so no event waits for the next
+        // wake-up. An event read now arrived after the queue was last found
+        // empty and before this read: the only bounds on its arrival that
+        // hold however late this thread was scheduled.
         while (! quitting)
         {
             snd_seq_event_t* event = nullptr;
@@ -130,7 +120,10 @@ void AlsaSequencerUnit::run()
             }
 
             if (result < 0)
+            {
+                lastFoundEmpty = std::chrono::steady_clock::now();
                 break;
+            }
 
             if (event != nullptr)
                 handleEvent (event);
@@ -156,16 +149,6 @@ void AlsaSequencerUnit::handleEvent (const void* e)
         return;
 
     const auto read = std::chrono::steady_clock::now();
-    auto stamped = read;
-
-    if ((event->flags & SND_SEQ_TIME_STAMP_MASK) == SND_SEQ_TIME_STAMP_REAL)
-    {
-        // The queue's clock and ours differ by an offset: the smallest seen
-        // between a stamp and its read, which events read at once come close to.
-        const auto queueTime = std::chrono::seconds (event->time.time.tv_sec) + std::chrono::nanoseconds (event->time.time.tv_nsec);
-        queueOffset = std::min (queueOffset, read.time_since_epoch() - queueTime);
-        stamped = std::min (read, std::chrono::steady_clock::time_point (queueTime + queueOffset));
-    }
 
     if (event->type == SND_SEQ_EVENT_SYSEX)
     {
@@ -174,11 +157,11 @@ void AlsaSequencerUnit::handleEvent (const void* e)
         if (wine != nullptr)
         {
             const auto written = wine->undo (processor, bytes, event->data.ext.len);
-            unit.receive (processor, written.data(), written.size(), stamped, read);
+            unit.receive (processor, written.data(), written.size(), lastFoundEmpty, read);
         }
         else
         {
-            unit.receive (processor, bytes, event->data.ext.len, stamped, read);
+            unit.receive (processor, bytes, event->data.ext.len, lastFoundEmpty, read);
         }
 
         return;
@@ -191,7 +174,7 @@ void AlsaSequencerUnit::handleEvent (const void* e)
     const auto length = snd_midi_event_decode (sequencer->decoder, bytes, sizeof (bytes), event);
 
     if (length > 0)
-        unit.receive (processor, bytes, (size_t) length, stamped, read);
+        unit.receive (processor, bytes, (size_t) length, lastFoundEmpty, read);
 }
 
 void AlsaSequencerUnit::sendToHost (int processor, const std::vector<uint8_t>& message)

@@ -51,8 +51,7 @@ private:
     std::unique_ptr<Sequencer> sequencer;
     std::array<int, SimulatedZarvik::numProcessors> ports {};
     int clientId = -1;
-    int queue = -1;
-    std::chrono::steady_clock::duration queueOffset = std::chrono::steady_clock::duration::max();
+    std::chrono::steady_clock::time_point lastFoundEmpty = std::chrono::steady_clock::now();
     std::atomic<bool> plugged { true };
     std::atomic<bool> quitting { false };
     std::atomic<int> overruns { 0 };

@@ -26,7 +26,8 @@ const char* const usage =
     "\n"
     "Presents a simulated Brelmar Zarvik on the ALSA sequencer: one client with the\n"
     "ports \"Zarvik Control\", \"Zarvik Audio\" and \"Zarvik Graphics\". The unit answers\n"
-    "identity requests and takes in firmware images. It ends on SIGINT or SIGTERM,\n"
+    "identity requests as a rehearsal unit, the only kind an updater built with test\n"
+    "firmware updates, and takes in firmware images. It ends on SIGINT or SIGTERM,\n"
     "or after --images, and prints a report of every image it received; it exits\n"
     "with 0 only when everything it received was intact and complete.\n"
     "\n"
@@ -36,6 +37,9 @@ const char* const usage =
     "  --control-code HEX          processor code the control port answers with (default 00)\n"
     "  --audio-code HEX            processor code the audio port answers with (default 10)\n"
     "  --graphics-code HEX         processor code the graphics port answers with (default 20)\n"
+    "  --no-rehearsal-marker       answer like a real unit: leave out the rehearsal marker\n"
+    "                              (\"REHEARSAL UNIT\" in the identity reply), so an updater\n"
+    "                              built with test firmware refuses to update it\n"
     "  --unplug-after PORT:N       remove the ports once N bytes arrived on PORT\n"
     "                              (PORT is control, audio or graphics)\n"
     "  --images N                  end after N images have arrived\n"
@@ -126,6 +130,8 @@ Options parseOptions (int argc, char** argv, SimulatedZarvik& unit)
             unit.setVersion (processorForKeyword (option.substr (2, option.find ('-', 2) - 2)), parseVersion (value(), option));
         else if (option == "--control-code" || option == "--audio-code" || option == "--graphics-code")
             unit.setProcessorCode (processorForKeyword (option.substr (2, option.find ('-', 2) - 2)), (uint8_t) parseNumber (value(), 16, 0x7f, option));
+        else if (option == "--no-rehearsal-marker")
+            unit.setRehearsalMarker (false);
         else if (option == "--unplug-after")
         {
             const auto text = value();

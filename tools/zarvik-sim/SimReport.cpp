@@ -1,10 +1,9 @@
 #include "SimReport.h"
 
-#include "Sha256.h"
-
 #include <BinaryData.h>
 #include <cstdio>
 #include <cstring>
+#include <juce_cryptography/juce_cryptography.h>
 
 namespace SimReport
 {
@@ -43,6 +42,11 @@ namespace
         line += image.matches.empty() ? ", equals no image of the updater's package" : ", equals " + image.matches;
         return line;
     }
+}
+
+std::string sha256Hex (const uint8_t* data, size_t size)
+{
+    return juce::SHA256 (data, size).toHexString().toStdString();
 }
 
 std::vector<PackageImage> packageImages()
@@ -134,7 +138,7 @@ std::string format (const std::vector<PortResult>& ports)
             text += ", " + formatted ("%.0f", port.bytesPerSecond) + " bytes/s ("
                     + formatted ("%.1f", 100.0 * port.bytesPerSecond / pacingBytesPerSecond) + "% of one slice per 3 ms)";
 
-        if (s.buffersReceived > 1)
+        if (s.firmwareGaps > 0)
             text += ", shortest gap " + formatted ("%.3f", s.shortestGapSeconds * 1000.0) + " ms";
 
         if (s.pacingFaults > 0)

@@ -21,6 +21,9 @@ struct PackageImage
     size_t size;
 };
 
+/** SHA-256 of a byte string, as the report prints it: 64 lower-case hex digits. */
+std::string sha256Hex (const uint8_t* data, size_t size);
+
 /** The five images embedded in the updater, in its sending order. */
 std::vector<PackageImage> packageImages();
 

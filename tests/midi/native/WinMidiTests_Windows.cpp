@@ -284,29 +284,38 @@ TEST_F (WinMidiOutput, EveryBufferGoesWholeAndUnchangedAsOneLongMessageInOrderWh
 }
 
 //==============================================================================
-class WinMidiOutputFailure : public WinMidiOutput, public ::testing::WithParamInterface<std::pair<FakeDriver::Fault, const char*>>
+struct FaultCase
+{
+    FakeDriver::Fault fault;
+    const char* reason; // how the failure's message starts
+    const char* name;
+};
+
+class WinMidiOutputFailure : public WinMidiOutput, public ::testing::WithParamInterface<FaultCase>
 {
 };
 
 TEST_P (WinMidiOutputFailure, FailsSayingWhyAndUnpreparesOnlyWhatTheDriverGaveBack)
 {
     auto port = openAudio();
-    driver.fault = GetParam().first;
+    driver.fault = GetParam().fault;
 
     const auto result = send (*port, Bytes (256, 0x41));
 
-    EXPECT_TRUE (result.getErrorMessage().startsWith (GetParam().second)) << result.getErrorMessage();
+    EXPECT_TRUE (result.getErrorMessage().startsWith (GetParam().reason)) << result.getErrorMessage();
     EXPECT_EQ (driver.prepared, driver.fault == FakeDriver::Fault::unprepareFails ? 1 : 0);
     EXPECT_EQ (driver.unpreparedWhileHeld, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P (EveryFault,
                           WinMidiOutputFailure,
-                          ::testing::Values (std::make_pair (FakeDriver::Fault::prepareFails, "write failed: driver error 7"),
-                                             std::make_pair (FakeDriver::Fault::unplugDuringSend, "unplugged: driver error 6"),
-                                             std::make_pair (FakeDriver::Fault::neverFinishes, "write timed out: the device took nothing for 50 ms"),
-                                             std::make_pair (FakeDriver::Fault::vanishesWhileSending, "unplugged: "),
-                                             std::make_pair (FakeDriver::Fault::unprepareFails, "write failed: driver error 1")));
+                          ::testing::Values (FaultCase { FakeDriver::Fault::prepareFails, "write failed: driver error 7", "PrepareFails" },
+                                             FaultCase { FakeDriver::Fault::unplugDuringSend, "unplugged: driver error 6", "UnpluggedDuringSend" },
+                                             FaultCase { FakeDriver::Fault::neverFinishes, "write timed out: the device took nothing for 50 ms", "NeverFinishes" },
+                                             FaultCase { FakeDriver::Fault::vanishesWhileSending, "unplugged: ", "VanishesWhileSending" },
+                                             FaultCase { FakeDriver::Fault::unprepareFails, "write failed: driver error 1", "UnprepareFails" }),
+                          [] (const auto& info)
+                          { return std::string (info.param.name); });
 
 TEST_F (WinMidiOutput, ABufferTheDriverKeepsAfterAResetIsLeftToItAndTheDeviceIsNeverClosedUnderIt)
 {
