@@ -77,22 +77,21 @@ target_link_libraries (zarvik_tests PRIVATE zarvik_sim_report)
 # cards and a virtual USB bus. A guest that does not boot or a command that
 # runs past its time gives no result: CTest shows such a test as skipped, not
 # failed, and scripts/test.sh stops on it.
-set (ZARVIK_VM "${PROJECT_SOURCE_DIR}/tests/vm/zarvik-vm")
-
-# zarvik_vm_test (NAME SECONDS LABELS COMMAND...): COMMAND in the virtual
-# machine, stopped after SECONDS; CTest allows for the boot on top. The
-# virtual machine loads the CPU: it runs alone, so it slows no timed test.
-function (zarvik_vm_test name seconds labels)
-    add_test (NAME ${name} COMMAND "${ZARVIK_VM}" --virmidi 1 --quiet --timeout ${seconds} -- ${ARGN})
-    math (EXPR ctest_seconds "${seconds} + 240")
-    set_tests_properties (${name} PROPERTIES
-        LABELS "${labels}"
-        TIMEOUT ${ctest_seconds}
-        RUN_SERIAL TRUE
-        SKIP_REGULAR_EXPRESSION "zarvik-vm: no result:")
-endfunction()
-
 if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    set (ZARVIK_VM "${PROJECT_SOURCE_DIR}/tests/vm/zarvik-vm")
+
+    # zarvik_vm_test (NAME SECONDS LABELS COMMAND...): COMMAND in the virtual
+    # machine, stopped after SECONDS; CTest allows for the boot on top. The
+    # virtual machine loads the CPU: it runs alone, so it slows no timed test.
+    function (zarvik_vm_test name seconds labels)
+        add_test (NAME ${name} COMMAND "${ZARVIK_VM}" --virmidi 1 --quiet --timeout ${seconds} -- ${ARGN})
+        math (EXPR ctest_seconds "${seconds} + 240")
+        set_tests_properties (${name} PROPERTIES
+            LABELS "${labels}"
+            TIMEOUT ${ctest_seconds}
+            RUN_SERIAL TRUE
+            SKIP_REGULAR_EXPRESSION "zarvik-vm: no result:")
+    endfunction()
 
     # An update of zarvik-sim, the simulated unit on the sequencer, end to end.
     add_dependencies (zarvik_tests zarvik-sim)
@@ -154,16 +153,9 @@ if (CMAKE_CROSSCOMPILING)
     set_tests_properties (WindowsUpdater.OpensItsWindowUnderWine WindowsInstaller.InstallsAndUninstallsSilently
                           PROPERTIES LABELS windows TIMEOUT 300 RESOURCE_LOCK display ENVIRONMENT WINEDEBUG=-all)
 
-    # End to end through Wine's MIDI: the executable under Wine updates zarvik-sim
-    # (a host program) in the ALSA virtual machine. Wine's prefix is the one the
-    # tests here use, which scripts/test.sh prepares in /tmp: the virtual
-    # machine sees /tmp copy-on-write, so its Wine changes nothing here.
+    # The Wine prefix of the tests, in /tmp: tests/e2e/wine-solvane-update.sh
+    # uses it in the virtual machine, which sees /tmp copy-on-write.
     string (MD5 zarvik_build_hash "${CMAKE_BINARY_DIR}")
     string (SUBSTRING "${zarvik_build_hash}" 0 10 zarvik_build_hash)
     set (ZARVIK_WINE_PREFIX "/tmp/zarvik-wine-${zarvik_build_hash}" CACHE PATH "The Wine prefix (WINEPREFIX) of the tests")
-    if (TARGET zarvik-sim)
-        zarvik_vm_test (EndToEnd.wine-solvane-update 1500 "windows;alsa;e2e"
-                        "${PROJECT_SOURCE_DIR}/tests/e2e/wine-solvane-update.sh"
-                        "$<TARGET_FILE:ZarvikUpdater>" "$<TARGET_FILE:zarvik-sim>" "${ZARVIK_WINE_PREFIX}")
-    endif()
 endif()

@@ -16,7 +16,10 @@ APP_COMMAND=(wine /tmp/updater.exe)
 APP_START_LIMIT=300
 
 start_display
-start_sim --from-wine
+# Wine names a sequencer port "client - port" when that fits in a Windows
+# device name (31 characters), else by the port alone, as a USB device's
+# ports are named: the client's long name keeps the ports' own names.
+start_sim --from-wine --client-name "Zarvik simulated unit"
 start_app
 wait_for_unit
 
