@@ -143,7 +143,11 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Windows")
     set (CPACK_NSIS_INSTALLED_ICON_NAME "Brelmar Zarvik Firmware Updater.exe")
     set (CPACK_NSIS_MUI_ICON "${ZARVIK_WINDOWS_ICON}")
     set (CPACK_NSIS_MUI_UNIICON "${ZARVIK_WINDOWS_ICON}")
-    set (CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+    # A 64-bit installer, like the program: 64-bit Windows and Wine run it as is.
+    set (CPACK_NSIS_DEFINES "Target amd64-unicode")
+    set (CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+    # The Start menu folder and the uninstall entry, without the version.
+    set (CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Brelmar Zarvik Firmware Updater")
     include (CPack)
 
     # CPack leaves its source package's name in CPACK_PACKAGE_FILE_NAME.
