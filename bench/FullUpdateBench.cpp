@@ -12,6 +12,7 @@
 // three data bytes in each four-byte event, so a 256-byte slice holds the
 // sending thread for about a quarter of a millisecond.
 
+#include "bench/ProcessUsage.h"
 #include "control/Controller.h"
 #include "firmware/FirmwarePackage.h"
 #include "tools/simulator/InProcessZarvik.h"
@@ -21,7 +22,6 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 #include <map>
 #include <numeric>
-#include <sys/resource.h>
 
 namespace
 {
@@ -67,21 +67,6 @@ struct MessageThreadProbe final : private juce::Timer
     double last = 0.0, longestGapMs = 0.0;
 };
 
-struct Usage
-{
-    double cpuSeconds;
-    long peakRssKb;
-};
-
-Usage usageNow()
-{
-    rusage usage {};
-    getrusage (RUSAGE_SELF, &usage);
-    const auto seconds = [] (const timeval& t)
-    { return (double) t.tv_sec + (double) t.tv_usec / 1e6; };
-    return { seconds (usage.ru_utime) + seconds (usage.ru_stime), usage.ru_maxrss };
-}
-
 double percentile (std::vector<double> values, double p)
 {
     if (values.empty())
@@ -120,7 +105,7 @@ bool runUpdate (Controller& controller, Reports& reports, InProcessZarvik& zarvi
     unit.clearReceived();
     reports = {};
 
-    const auto before = usageNow();
+    const auto before = ProcessUsage::now();
     const auto start = juce::Time::getMillisecondCounterHiRes();
     MessageThreadProbe probe;
     controller.startUpdate (solvaneMode);
@@ -136,7 +121,7 @@ bool runUpdate (Controller& controller, Reports& reports, InProcessZarvik& zarvi
         juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
 
     const auto seconds = (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0;
-    const auto after = usageNow();
+    const auto after = ProcessUsage::now();
     const auto bound = pacingBoundSeconds (items, solvaneMode);
 
     std::printf ("\n%s mode: %d items\n", solvaneMode ? "Solvane" : "Normal", (int) std::count_if (items.begin(), items.end(), [&] (auto* i)
@@ -201,7 +186,7 @@ bool runUpdate (Controller& controller, Reports& reports, InProcessZarvik& zarvi
                  100.0 * (cpu - unitCpu) / seconds,
                  unitCpu,
                  100.0 * unitCpu / seconds);
-    std::printf ("  peak RSS           %9.1f MB (the simulated unit's copies of the images included)\n", (double) after.peakRssKb / 1024.0);
+    std::printf ("  peak memory        %9.1f MB (the simulated unit's copies of the images included)\n", (double) after.peakMemoryKb / 1024.0);
     std::printf ("  progress reports   %9d, of which %d final\n", reports.progressReports, reports.finalReports);
     std::printf ("  transfers at once  %9d at most on one port\n", maxTransfersAtOnce);
 

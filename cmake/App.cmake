@@ -66,6 +66,12 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Windows")
     endif()
 
     target_sources (ZarvikUpdater PRIVATE "${ZARVIK_WINDOWS_RC}")
+
+    # What users download carries no debugging symbols (they would be four
+    # fifths of it).
+    if (NOT MSVC)
+        target_link_options (ZarvikUpdater PRIVATE -s)
+    endif()
     set_source_files_properties ("${ZARVIK_WINDOWS_RC}" PROPERTIES
         OBJECT_DEPENDS "${ZARVIK_WINDOWS_ICON};${ZARVIK_WINDOWS_MANIFEST}")
     add_dependencies (ZarvikUpdater zarvik_windows_icon)
@@ -109,4 +115,49 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
         install (FILES "${zarvik_icon_dir}/${size}/${ZARVIK_LINUX_NAME}.png"
             DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps")
     endforeach()
+endif()
+
+#===============================================================================
+# Windows: an NSIS installer (Debian's nsis) that puts the executable into
+# Program Files with a Start menu entry and an uninstaller. Its name carries
+# the version, and says so when the build carries the generated test firmware.
+if (CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    install (PROGRAMS "$<TARGET_FILE:ZarvikUpdater>" DESTINATION .)
+
+    set (zarvik_installer_flavour "")
+    if (NOT ZARVIK_FIRMWARE_DIR)
+        set (zarvik_installer_flavour "-testfirmware")
+    endif()
+
+    set (CPACK_GENERATOR NSIS)
+    set (CPACK_PACKAGE_NAME "Brelmar Zarvik Firmware Updater")
+    set (CPACK_PACKAGE_VENDOR "Brelmar")
+    set (CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+    set (CPACK_PACKAGE_INSTALL_DIRECTORY "Brelmar Zarvik Firmware Updater")
+    set (zarvik_installer_name "brelmar-zarvik-firmware-updater-${PROJECT_VERSION}${zarvik_installer_flavour}-setup")
+    set (CPACK_PACKAGE_FILE_NAME "${zarvik_installer_name}")
+    set (CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/installer")
+    set (CPACK_PACKAGE_EXECUTABLES "Brelmar Zarvik Firmware Updater" "Brelmar Zarvik Firmware Updater")
+    # The shortcut points where the program is installed (CPack assumes bin\).
+    set (CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
+    set (CPACK_NSIS_DISPLAY_NAME "Brelmar Zarvik Firmware Updater")
+    set (CPACK_NSIS_PACKAGE_NAME "Brelmar Zarvik Firmware Updater")
+    set (CPACK_NSIS_INSTALLED_ICON_NAME "Brelmar Zarvik Firmware Updater.exe")
+    set (CPACK_NSIS_MUI_ICON "${ZARVIK_WINDOWS_ICON}")
+    set (CPACK_NSIS_MUI_UNIICON "${ZARVIK_WINDOWS_ICON}")
+    # A 64-bit installer, like the program: 64-bit Windows and Wine run it as is.
+    set (CPACK_NSIS_DEFINES "Target amd64-unicode")
+    set (CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+    # The Start menu folder and the uninstall entry, without the version.
+    set (CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Brelmar Zarvik Firmware Updater")
+    include (CPack)
+
+    # CPack leaves its source package's name in CPACK_PACKAGE_FILE_NAME.
+    set (ZARVIK_INSTALLER "${CMAKE_BINARY_DIR}/installer/${zarvik_installer_name}.exe")
+    add_custom_command (OUTPUT "${ZARVIK_INSTALLER}"
+        COMMAND cpack --config "${CMAKE_BINARY_DIR}/CPackConfig.cmake" >/dev/null
+        DEPENDS ZarvikUpdater zarvik_windows_icon
+        WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
+        COMMENT "Making the installer ${zarvik_installer_name}.exe")
+    add_custom_target (zarvik_installer ALL DEPENDS "${ZARVIK_INSTALLER}")
 endif()

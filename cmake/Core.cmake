@@ -37,4 +37,6 @@ set_property (SOURCE firmware/FirmwarePackage.cpp APPEND PROPERTY
 if (zarvik_platform STREQUAL "Linux")
     find_package (ALSA REQUIRED)
     target_link_libraries (zarvik_core PUBLIC ALSA::ALSA)
+elseif (zarvik_platform STREQUAL "Windows")
+    target_link_libraries (zarvik_core PUBLIC winmm)
 endif()

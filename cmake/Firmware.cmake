@@ -6,14 +6,25 @@ add_library (zarvik_firmware_format STATIC firmware/FirmwareImageValidator.cpp)
 target_include_directories (zarvik_firmware_format PUBLIC ${PROJECT_SOURCE_DIR})
 zarvik_strict_warnings (zarvik_firmware_format)
 
-add_executable (zarvik-firmware-gen
-    tools/firmware-gen/Main.cpp
-    tools/firmware-gen/TestFirmwareGenerator.cpp)
-zarvik_strict_warnings (zarvik-firmware-gen)
+# The generator and the validator run during the build, so a cross build takes
+# them from a build for this machine (ZARVIK_HOST_TOOLS, the file that build
+# exports in Tools.cmake).
+if (CMAKE_CROSSCOMPILING)
+    if (NOT EXISTS "${ZARVIK_HOST_TOOLS}")
+        message (FATAL_ERROR "A cross build needs ZARVIK_HOST_TOOLS: the ZarvikHostTools.cmake of a build for this machine")
+    endif()
+    include ("${ZARVIK_HOST_TOOLS}")
+else()
+    add_executable (zarvik-firmware-gen
+        tools/firmware-gen/Main.cpp
+        tools/firmware-gen/TestFirmwareGenerator.cpp)
+    zarvik_strict_warnings (zarvik-firmware-gen)
 
-add_executable (zarvik-firmware-check tools/firmware-check/Main.cpp)
-target_link_libraries (zarvik-firmware-check PRIVATE zarvik_firmware_format)
-zarvik_strict_warnings (zarvik-firmware-check)
+    add_executable (zarvik-firmware-check tools/firmware-check/Main.cpp)
+    target_link_libraries (zarvik-firmware-check PRIVATE zarvik_firmware_format)
+    zarvik_strict_warnings (zarvik-firmware-check)
+
+endif()
 
 # Image base names and the processor byte each one must carry.
 set (ZARVIK_IMAGES RZ41_appap RZ41_appga RZ41_apptr RZ41_assetsap RZ41_assetsga)

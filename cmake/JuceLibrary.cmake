@@ -49,6 +49,13 @@ zarvik_add_juce_library (zarvik_juce
 if (TARGET juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
     find_package (ZLIB REQUIRED)
     target_link_libraries (zarvik_juce PUBLIC juce::pkgconfig_JUCE_IMG_LINUX_DEPS ZLIB::ZLIB)
+elseif (CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    # Static copies, so the executable needs no DLL beyond Windows' own.
+    set (ZLIB_USE_STATIC_LIBS ON)
+    find_package (ZLIB REQUIRED)
+    find_package (PNG REQUIRED)
+    find_package (JPEG REQUIRED)
+    target_link_libraries (zarvik_juce PUBLIC PNG::PNG JPEG::JPEG ZLIB::ZLIB)
 endif()
 
 # A debug build's JUCE prints its version as the program starts; the program's

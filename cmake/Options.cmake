@@ -3,6 +3,9 @@
 set (ZARVIK_FIRMWARE_DIR "" CACHE PATH
      "Folder holding the five .syx images of a firmware release to embed instead of the generated test firmware")
 
+set (ZARVIK_HOST_TOOLS "" CACHE FILEPATH
+     "Cross builds: the ZarvikHostTools.cmake that a build for this machine exports, naming the build-time tools")
+
 set (ZARVIK_SANITIZER "" CACHE STRING
      "Sanitizer for the whole build, JUCE included: empty, address (AddressSanitizer with UndefinedBehaviorSanitizer) or thread")
 set_property (CACHE ZARVIK_SANITIZER PROPERTY STRINGS "" address thread)

@@ -18,7 +18,9 @@ zarvik_strict_warnings (zarvik-artwork)
 
 # zarvik-sim: the simulated Zarvik on the system's MIDI, for rehearsing an
 # update without hardware. The report logic is a library the tests link too.
-add_library (zarvik_sim_report STATIC tools/zarvik-sim/SimReport.cpp)
+add_library (zarvik_sim_report STATIC
+    tools/zarvik-sim/SimReport.cpp
+    tools/zarvik-sim/WineRewrapping.cpp)
 target_link_libraries (zarvik_sim_report PUBLIC zarvik_simulator)
 zarvik_strict_warnings (zarvik_sim_report)
 
@@ -28,6 +30,16 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
         tools/zarvik-sim/AlsaSequencerUnit.cpp)
     target_link_libraries (zarvik-sim PRIVATE zarvik_sim_report ALSA::ALSA)
     zarvik_strict_warnings (zarvik-sim)
+endif()
+
+# What a cross build (for Windows) runs on this machine: the build-time tools,
+# and the simulated unit for its end-to-end test.
+if (NOT CMAKE_CROSSCOMPILING)
+    set (zarvik_host_tools zarvik-firmware-gen zarvik-firmware-check)
+    if (TARGET zarvik-sim)
+        list (APPEND zarvik_host_tools zarvik-sim)
+    endif()
+    export (TARGETS ${zarvik_host_tools} FILE "${CMAKE_BINARY_DIR}/ZarvikHostTools.cmake")
 endif()
 
 # Shows the updater's real window in a chosen state, on in-process ports with a

@@ -23,6 +23,12 @@ ZARVIK_TEST_PACKAGES=(googletest libgtest-dev xvfb xauth xdotool imagemagick als
                       clang libclang-rt-dev
                       libx11-6 libxext6 libxcursor1 libxinerama1 libxrender1 libxrandr2)
 
+# Further packages for the Windows build (scripts/build-windows.sh): MinGW-w64,
+# its zlib, what unpacks Debian's source packages, Wine to run the tests and
+# NSIS for the installer.
+ZARVIK_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev
+                         dpkg-dev wine wine64 nsis)
+
 zarvik_install_missing() {
     local missing=()
     local pkg

@@ -1,4 +1,5 @@
-#include <cstdlib>
+#include "tests/TestPlatform.h"
+
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -20,7 +21,7 @@ int main (int argc, char** argv)
     // are logged in a folder of the run's own, never in the user's.
     const auto stateFolder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("zarvik-test-state", {});
     stateFolder.createDirectory();
-    setenv ("XDG_STATE_HOME", stateFolder.getFullPathName().toRawUTF8(), 1);
+    TestPlatform::keepUserStateIn (stateFolder);
 
     const auto result = RUN_ALL_TESTS();
     stateFolder.deleteRecursively();

@@ -72,10 +72,13 @@ stop_sim() {
     echo "$REPORT"
 }
 
+# The command that starts the updater; a scenario may put a launcher (Wine) in front.
+APP_COMMAND=("$APP")
+
 start_app() {
-    "$APP" >"$WORK/app.log" 2>&1 &
+    "${APP_COMMAND[@]}" >"$WORK/app.log" 2>&1 &
     APP_PID=$!
-    WINDOW="$(find_window "$TITLE" 120)" || fail "the window did not appear"
+    WINDOW="$(find_window "$TITLE" "${APP_START_LIMIT:-120}")" || fail "the window did not appear"
     eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
     WIN_X=$X WIN_Y=$Y
     log "window $WINDOW at $WIN_X,$WIN_Y, ${WIDTH}x$HEIGHT"

@@ -1,4 +1,6 @@
+#include "tests/TestImages.h"
 #include "tools/zarvik-sim/SimReport.h"
+#include "tools/zarvik-sim/WineRewrapping.h"
 
 #include <gtest/gtest.h>
 
@@ -111,4 +113,38 @@ TEST (SimulatorReport, FailsOnAnInterruptedCorruptOrForeignImage)
         EXPECT_FALSE (SimReport::allIntact (ports));
         EXPECT_NE (SimReport::format (ports).find ("PACING FAULTS"), std::string::npos);
     }
+}
+
+TEST (WineRewrappingUndone, GivesBackEverySliceAsSentAndPassesAnythingElseUnchanged)
+{
+    using Bytes = std::vector<uint8_t>;
+    const Bytes request { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 };
+    const auto image = TestImages::make (0x10, 1000);
+
+    // What the updater writes: requests around an image in slices, the last one 2 bytes long.
+    std::vector<Bytes> written { request };
+
+    for (size_t offset = 0; offset < image.size(); offset += 499)
+        written.emplace_back (image.begin() + (std::ptrdiff_t) offset, image.begin() + (std::ptrdiff_t) std::min (image.size(), offset + 499));
+
+    written.push_back (request);
+
+    WineRewrapping wine;
+
+    for (const auto& buffer : written)
+    {
+        auto event = buffer;
+
+        if (event.front() != 0xf0)
+            event.insert (event.begin(), 0xf0);
+
+        if (event.back() != 0xf7)
+            event.push_back (0xf7);
+
+        EXPECT_EQ (wine.undo (1, event.data(), event.size()), buffer);
+    }
+
+    // Bytes that Wine would not have sent as they are reach the unit as they came.
+    const Bytes stray { 0x41, 0x42, 0xf7 };
+    EXPECT_EQ (wine.undo (1, stray.data(), stray.size()), stray);
 }

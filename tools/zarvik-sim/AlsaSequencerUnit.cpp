@@ -35,8 +35,8 @@ namespace
 constexpr size_t inputBufferSize = 1 << 16;
 }
 
-AlsaSequencerUnit::AlsaSequencerUnit (SimulatedZarvik& u, const std::string& clientName)
-    : unit (u), sequencer (std::make_unique<Sequencer>())
+AlsaSequencerUnit::AlsaSequencerUnit (SimulatedZarvik& u, const std::string& clientName, bool fromWine)
+    : unit (u), wine (fromWine ? std::make_unique<WineRewrapping>() : nullptr), sequencer (std::make_unique<Sequencer>())
 {
     if (const auto err = snd_seq_open (&sequencer->handle, "default", SND_SEQ_OPEN_DUPLEX, 0); err < 0)
         fail ("open the ALSA sequencer", err);
@@ -174,7 +174,18 @@ void AlsaSequencerUnit::handleEvent (const void* e)
 
     if (event->type == SND_SEQ_EVENT_SYSEX)
     {
-        unit.receive (processor, static_cast<const uint8_t*> (event->data.ext.ptr), event->data.ext.len, lastFoundEmpty, read);
+        const auto* bytes = static_cast<const uint8_t*> (event->data.ext.ptr);
+
+        if (wine != nullptr)
+        {
+            const auto written = wine->undo (processor, bytes, event->data.ext.len);
+            unit.receive (processor, written.data(), written.size(), lastFoundEmpty, read);
+        }
+        else
+        {
+            unit.receive (processor, bytes, event->data.ext.len, lastFoundEmpty, read);
+        }
+
         return;
     }
 

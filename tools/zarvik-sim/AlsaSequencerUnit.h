@@ -1,5 +1,6 @@
 #pragma once
 
+#include "WineRewrapping.h"
 #include "tools/simulator/SimulatedZarvik.h"
 
 #include <array>
@@ -21,8 +22,10 @@
 class AlsaSequencerUnit final : private SimulatedZarvik::Connection
 {
 public:
-    /** Throws std::runtime_error when the sequencer cannot be opened or the ports cannot be made. */
-    AlsaSequencerUnit (SimulatedZarvik& unit, const std::string& clientName);
+    /** Throws std::runtime_error when the sequencer cannot be opened or the ports
+        cannot be made. With `fromWine`, each event's bytes reach the unit as the
+        sender wrote them before Wine's MIDI output rewrapped them. */
+    AlsaSequencerUnit (SimulatedZarvik& unit, const std::string& clientName, bool fromWine = false);
     ~AlsaSequencerUnit() override;
 
     int getClientId() const noexcept { return clientId; }
@@ -52,6 +55,7 @@ private:
     struct Sequencer;
 
     SimulatedZarvik& unit;
+    std::unique_ptr<WineRewrapping> wine;
     std::unique_ptr<Sequencer> sequencer;
     std::array<int, SimulatedZarvik::numProcessors> ports {};
     int clientId = -1;

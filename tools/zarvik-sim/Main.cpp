@@ -53,6 +53,10 @@ const char* const usage =
     "                              request\n"
     "  --images N                  end after N images have arrived\n"
     "  --client-name NAME          name of the ALSA client (default \"Zarvik\")\n"
+    "  --from-wine                 the updater runs under Wine, whose MIDI output sends each\n"
+    "                              buffer as a SysEx event of its own, adding F0 in front\n"
+    "                              and F7 behind where they are missing: that framing\n"
+    "                              alone is undone, every other byte is checked as usual\n"
     "  --quiet                     print only the report\n"
     "  --verbose                   also print every identity request and image as it arrives\n"
     "  --help                      print this text\n";
@@ -121,7 +125,7 @@ struct Options
     int stallProcessor = -1;
     uint64_t stallAfterBytes = 0;
     std::string clientName = "Zarvik";
-    bool quiet = false, verbose = false;
+    bool quiet = false, verbose = false, fromWine = false;
 };
 
 Options parseOptions (int argc, char** argv, SimulatedZarvik& unit)
@@ -168,6 +172,8 @@ Options parseOptions (int argc, char** argv, SimulatedZarvik& unit)
             options.imagesToReceive = (int) parseNumber (value(), 10, 1000000, option);
         else if (option == "--client-name")
             options.clientName = value();
+        else if (option == "--from-wine")
+            options.fromWine = true;
         else if (option == "--quiet")
             options.quiet = true;
         else if (option == "--verbose")
@@ -243,7 +249,7 @@ int main (int argc, char** argv)
 
     try
     {
-        host = std::make_unique<AlsaSequencerUnit> (unit, options.clientName);
+        host = std::make_unique<AlsaSequencerUnit> (unit, options.clientName, options.fromWine);
     }
     catch (const std::exception& e)
     {

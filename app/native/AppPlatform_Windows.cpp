@@ -1,0 +1,101 @@
+#include "app/AppPlatform.h"
+
+#include <atomic>
+#include <juce_events/juce_events.h>
+
+// <windows.h> first: the others build on it.
+#include <windows.h>
+
+#include <sddl.h>
+
+namespace AppPlatform
+{
+// A Windows desktop is always there for a program that the user started.
+juce::Result checkDisplay()
+{
+    return juce::Result::ok();
+}
+
+// The user's security identifier: names can repeat across domains, SIDs cannot.
+juce::String getUserId()
+{
+    juce::String id;
+    HANDLE token = nullptr;
+
+    if (OpenProcessToken (GetCurrentProcess(), TOKEN_QUERY, &token))
+    {
+        DWORD size = 0;
+        GetTokenInformation (token, TokenUser, nullptr, 0, &size);
+        juce::HeapBlock<char> user (size);
+        LPWSTR text = nullptr;
+
+        if (size > 0 && GetTokenInformation (token, TokenUser, user, size, &size)
+            && ConvertSidToStringSidW (reinterpret_cast<TOKEN_USER*> (user.get())->User.Sid, &text))
+        {
+            id = juce::String (text);
+            LocalFree (text);
+        }
+
+        CloseHandle (token);
+    }
+
+    return id.isNotEmpty() ? id : juce::SystemStats::getLogonName();
+}
+
+//==============================================================================
+namespace
+{
+    // Whether a QuitRequests object exists; read by the console's handler thread.
+    std::atomic<bool> handling { false };
+
+    // Touched on the message thread only.
+    std::function<void()>* onQuitRequest = nullptr;
+
+    // Windows runs this on a thread of its own when Ctrl+C, Ctrl+Break or the
+    // console's close button reaches a program attached to a console. It
+    // only posts the request to the message thread.
+    BOOL WINAPI handleConsoleEvent (DWORD event)
+    {
+        if (! handling.load() || event > CTRL_CLOSE_EVENT)
+            return FALSE;
+
+        juce::MessageManager::callAsync ([]
+                                         {
+                                             if (onQuitRequest != nullptr)
+                                                 (*onQuitRequest)(); });
+        return TRUE;
+    }
+}
+
+struct QuitRequests::Native
+{
+    explicit Native (std::function<void()> onRequestToCall)
+        : onRequest (std::move (onRequestToCall))
+    {
+        jassert (onQuitRequest == nullptr);
+        onQuitRequest = &onRequest;
+        handling = true;
+        installed = SetConsoleCtrlHandler (handleConsoleEvent, TRUE) != 0;
+    }
+
+    ~Native()
+    {
+        handling = false;
+
+        if (installed)
+            SetConsoleCtrlHandler (handleConsoleEvent, FALSE);
+
+        onQuitRequest = nullptr;
+    }
+
+    std::function<void()> onRequest;
+    bool installed = false;
+};
+
+QuitRequests::QuitRequests (std::function<void()> onRequest)
+    : native (std::make_unique<Native> (std::move (onRequest)))
+{
+}
+
+QuitRequests::~QuitRequests() = default;
+}

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The Windows updater under Wine: n, "Update", OK sends the three application
+# images through Wine's MIDI output to zarvik-sim, which undoes Wine's framing
+# of each buffer (and nothing else) and checks every byte, the order and the
+# pace as usual.
+#   wine-solvane-update.sh UPDATER-EXE ZARVIK-SIM WINE-PREFIX
+source "$(dirname "$0")/e2e-lib.sh"
+
+# Wine reads the system's MIDI ports once, when it starts: the unit comes first.
+# A large executable run from the shared folder crashes at start in the virtual
+# machine, a copy in its own /tmp runs. The prefix, prepared in /tmp, is seen
+# copy-on-write.
+cp "$APP" /tmp/updater.exe
+export WINEPREFIX="$3" WINEDEBUG=-all
+APP_COMMAND=(wine /tmp/updater.exe)
+APP_START_LIMIT=300
+
+start_display
+# Wine names a sequencer port "client - port" when that fits in a Windows
+# device name (31 characters), else by the port alone, as a USB device's
+# ports are named: the client's long name keeps the ports' own names.
+start_sim --from-wine --client-name "Zarvik simulated unit"
+start_app
+wait_for_unit
+
+key n
+click_update
+wait_for_dialog "Important Firmware Update Information (Solvane Mode)"
+dialog_key Return
+
+wait_for_update_end "Firmware Update Complete"
+log "update finished after $((SECONDS - STARTED)) s"
+dialog_key Return
+
+# Every Wine process that opened MIDI crashes on its way out: the run is judged
+# by what the unit received, not by Wine's exit status.
+stop_sim
+report="$REPORT"
+[ "$SIM_STATUS" = 0 ] || fail "zarvik-sim found a fault"
+grep -q "equals Control Firmware (RZ41_apptr.syx)" <<<"$report" || fail "the control image did not arrive intact"
+grep -q "equals Audio Application Firmware (RZ41_appap.syx)" <<<"$report" || fail "the audio image did not arrive intact"
+grep -q "equals Graphics Application Firmware (RZ41_appga.syx)" <<<"$report" || fail "the graphics image did not arrive intact"
+grep -q "3 image(s) received, all intact" <<<"$report" || fail "not exactly three images arrived"
+log "PASS"
