@@ -201,3 +201,17 @@ dialog_key() {
 
 # The "Update" button's centre, and the point in the panel the keyboard goes to.
 click_update() { click 405 417; }
+
+# start_update [solvane]: "Update" (after n for the Solvane form), and OK on
+# the instructions it opens.
+start_update() {
+    if [ "${1:-}" = solvane ]; then
+        key n
+        click_update
+        wait_for_dialog "Important Firmware Update Information (Solvane Mode)"
+    else
+        click_update
+        wait_for_dialog "Important Firmware Update Information"
+    fi
+    dialog_key Return
+}

@@ -218,18 +218,6 @@ reasons_logged() {
 }
 
 #==============================================================================
-start_update() {
-    if [ "$1" = solvane ]; then
-        key n
-        click_update
-        wait_for_dialog "Important Firmware Update Information (Solvane Mode)"
-    else
-        click_update
-        wait_for_dialog "Important Firmware Update Information"
-    fi
-    dialog_key Return
-}
-
 # update_runs_whole MODE: OK on the instructions; then the completion
 # message, once, and no other.
 update_runs_whole() {

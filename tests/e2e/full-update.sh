@@ -19,9 +19,7 @@ for _ in $(seq "${ZARVIK_E2E_LOAD:-0}"); do
 done
 [ ${#HELPER_PIDS[@]} -eq 0 ] || log "${#HELPER_PIDS[@]} CPU-bound processes run beside the update"
 
-click_update
-wait_for_dialog "Important Firmware Update Information"
-dialog_key Return
+start_update
 begun=$SECONDS
 
 wait_for_update_end "Firmware Update Complete"

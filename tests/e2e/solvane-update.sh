@@ -10,10 +10,7 @@ wait_for_unit
 
 import -window root -crop "150x30+$((WIN_X + 330))+$((WIN_Y + 402))" "$WORK/button-idle.png"
 
-key n
-click_update
-wait_for_dialog "Important Firmware Update Information (Solvane Mode)"
-dialog_key Return
+start_update solvane
 
 wait_for_update_end "Firmware Update Complete"
 log "update finished after $((SECONDS - STARTED)) s"

@@ -8,9 +8,7 @@ start_sim --unplug-after audio:100000
 start_app
 wait_for_unit
 
-click_update
-wait_for_dialog "Important Firmware Update Information"
-dialog_key Return
+start_update
 
 wait_for_update_end "Firmware Update Aborted"
 

@@ -23,10 +23,7 @@ start_sim --from-wine --client-name "Zarvik simulated unit"
 start_app
 wait_for_unit
 
-key n
-click_update
-wait_for_dialog "Important Firmware Update Information (Solvane Mode)"
-dialog_key Return
+start_update solvane
 
 wait_for_update_end "Firmware Update Complete"
 log "update finished after $((SECONDS - STARTED)) s"
