@@ -21,8 +21,15 @@ cmp "$updater" "$folder/Brelmar Zarvik Firmware Updater.exe" || fail "the update
 [ -f "$menu/Brelmar Zarvik Firmware Updater.lnk" ] || fail "no Start menu entry: $(find "$drive_c/ProgramData" -name '*.lnk')"
 echo "installed: $(cd "$folder" && ls | tr '\n' ' ')"
 
-# _?= runs the uninstaller in place, so it ends only when it is done.
-wine "$folder/Uninstall.exe" /S '_?=C:\Program Files\Brelmar Zarvik Firmware Updater' || true
+# The uninstaller copies itself away and runs from the copy, so it is still
+# at work when the first process ends: wait for what it removes to go.
+# (Its own way of running in place, _?=, takes no quotes, which Wine adds.)
+wine "$folder/Uninstall.exe" /S || true
+for _ in $(seq 1 60); do
+    [ -e "$folder" ] || [ -e "$menu" ] || break
+    sleep 1
+done
 [ ! -e "$folder/Brelmar Zarvik Firmware Updater.exe" ] || fail "the uninstaller left the updater"
+[ ! -e "$folder" ] || fail "the uninstaller left its folder: $(ls "$folder")"
 [ ! -e "$menu" ] || fail "the uninstaller left the Start menu entry"
 echo "uninstalled"
