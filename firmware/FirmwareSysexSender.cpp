@@ -59,7 +59,13 @@ void FirmwareSysexSender::startSending()
 
 void FirmwareSysexSender::stopSending()
 {
-    ++currentRun;
+    // Waits for a write under way (its stall limit bounds it), so that
+    // nothing reaches the port once the sender has been stopped.
+    {
+        const std::lock_guard<std::mutex> l (writeLock);
+        ++currentRun;
+    }
+
     sending = false;
 }
 
@@ -86,6 +92,8 @@ void FirmwareSysexSender::pace (int run, const Transfer& transfer)
     for (size_t index = 0;; ++index)
     {
         PacingClock::sleepUntil (deadline);
+
+        const std::lock_guard<std::mutex> l (writeLock);
 
         if (currentRun != run)
             return;

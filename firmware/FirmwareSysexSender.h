@@ -107,6 +107,10 @@ private:
     // of an earlier run that are still queued are dropped.
     std::atomic<int> currentRun { 0 };
 
+    // Held by the pacing thread from its check of the run to the end of the
+    // write, so that stopping waits for a slice already on its way.
+    std::mutex writeLock;
+
     std::mutex reportsLock;
     std::vector<Report> reports;
 

@@ -315,6 +315,25 @@ TEST_F (FirmwareSysexSenderTest, AReceiverThatStopsReadingEndsTheTransferAfterTh
     EXPECT_EQ (unit().getStatistics (audio).bytesReceived, 0u);
 }
 
+TEST_F (FirmwareSysexSenderTest, NothingReachesThePortOnceStoppingHasReturned)
+{
+    makeItem (TestImages::make (0x10, 10 * 256));
+    // Each slice is on the wire for 200 ms, so stopping comes while one is on its way.
+    zarvik.getDevice (audio)->setByteRate (256 / 0.2);
+    sender->startSending();
+    TestUtilities::runUntil ([]
+                             { return false; },
+                             50);
+
+    sender->stopSending();
+    const auto received = unit().getStatistics (audio).bytesReceived;
+    TestUtilities::runUntil ([]
+                             { return false; },
+                             400);
+
+    EXPECT_EQ (unit().getStatistics (audio).bytesReceived, received) << "a slice arrived after the sender was stopped";
+}
+
 //==============================================================================
 using FirmwareSysexSenderConcurrency = FirmwareSysexSenderTest;
 
