@@ -46,11 +46,11 @@ if (CMAKE_CROSSCOMPILING)
 
     # Left out under Wine: the artwork tool, which developers run on Linux (Wine
     # lacks its font), the tests that type through xdotool from inside the
-    # process or raise POSIX signals, and, not yet understood: after an unplug
-    # one slice more arrives than had when the abort was seen, and the window
-    # tests' abort message, the rehearsal refusal and the quit question never
-    # open.
-    set (zarvik_suites_left_out ":ArtworkTool.*:ControllerAbort.UnpluggingMidTransfer*")
+    # process or raise POSIX signals, and, not yet understood, the window tests
+    # in which a second message or question opens over another or right after
+    # one is dismissed: under Wine a dismissed alert stays about 20 s, and the
+    # one after it never opens.
+    set (zarvik_suites_left_out ":ArtworkTool.*")
     string (CONCAT zarvik_window_suites_left_out
             ":RealInputTest.*:ApplicationTest.TheSolvaneForm*:ApplicationTest.QuittingDuringAnUpdate*"
             ":ApplicationTest.AnUnpluggedUnit*:MainWindowComponentTest.AnAbortedItem*"

@@ -89,9 +89,8 @@ done
 # The Windows build (scripts/build-windows.sh) and its tests under Wine (label
 # windows): the test suite, the real window and the installer. One Wine
 # server, kept running, serves every test, so each pays only the start of its
-# own process. It runs with ZARVIK_WINDOWS=1 until its installer test passes
-# under Wine.
-[ "${ZARVIK_WINDOWS:-0}" = 1 ] || exit 0
+# own process. ZARVIK_WINDOWS=0 leaves it out, for a quicker run on Linux.
+[ "${ZARVIK_WINDOWS:-1}" = 0 ] && exit 0
 step_started=$SECONDS
 zarvik_install_missing "${ZARVIK_WINDOWS_PACKAGES[@]}"
 windows_build="${ZARVIK_WINDOWS_BUILD:-$ZARVIK_ROOT/build-windows}"
