@@ -194,9 +194,17 @@ key() {
 
 # dialog_key KEY...: key presses to the open dialog, the pointer resting on it.
 dialog_key() {
-    xdotool mousemove --window "$DIALOG" 30 30
+    focus_window "$DIALOG"
     xdotool key --delay 50 "$@"
     sleep 0.2
+}
+
+# focus_window ID: the keyboard goes to that window. Without a window manager
+# nobody moves it to a new dialog, and the updater's window takes it back
+# after an update has started.
+focus_window() {
+    xdotool mousemove --window "$1" 30 30 windowfocus "$1"
+    sleep 0.1
 }
 
 # The "Update" button's centre, and the point in the panel the keyboard goes to.

@@ -92,7 +92,7 @@ wait_for_outcome() {
 dismiss_all() {
     local id title
     while read -r id title; do
-        [ -z "$id" ] || xdotool mousemove --window "$id" 30 30 key Return
+        [ -z "$id" ] || { focus_window "$id"; xdotool key Return; }
         sleep 0.3
     done <<<"$(result_boxes)"
     for _ in $(seq 100); do
