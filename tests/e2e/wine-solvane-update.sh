@@ -12,6 +12,10 @@ source "$(dirname "$0")/e2e-lib.sh"
 # copy-on-write.
 cp "$APP" /tmp/updater.exe
 export WINEPREFIX="$3" WINEDEBUG=-all
+# Wine's Direct3D without OpenGL: on the emulated processor, setting up
+# OpenGL for the display takes minutes, or fails and takes the window's
+# display refresh with it. The updater draws with GDI and needs none.
+export WINE_D3D_CONFIG=renderer=no3d
 APP_COMMAND=(wine /tmp/updater.exe)
 APP_START_LIMIT=300
 
