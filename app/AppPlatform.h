@@ -39,4 +39,25 @@ private:
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuitRequests)
 };
+
+/**
+    Keeps the program's windows painted where the display never signals its
+    vertical blank: JUCE on Windows paints only then, and Wine never signals
+    it. While this object exists there, the windows' pending repaints are
+    carried out 60 times a second; elsewhere it does nothing.
+
+    Create and delete it on the message thread.
+*/
+class RepaintPump final
+{
+public:
+    RepaintPump();
+    ~RepaintPump();
+
+private:
+    struct Native;
+    std::unique_ptr<Native> native;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RepaintPump)
+};
 }

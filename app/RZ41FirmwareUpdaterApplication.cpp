@@ -34,6 +34,7 @@ juce::String RZ41FirmwareUpdaterApplication::getInstanceLockName()
 void RZ41FirmwareUpdaterApplication::initialise (const juce::String&)
 {
     juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
+    repaintPump = std::make_unique<AppPlatform::RepaintPump>();
 
     createFirmwareItems();
     controller = std::make_unique<Controller> (&midiManager, &firmwareItems, FirmwarePackage::getKind());

@@ -57,6 +57,7 @@ private:
     std::unique_ptr<MainWindow> mainWindow;
     juce::OwnedArray<FirmwareItem> firmwareItems;
     std::unique_ptr<AppPlatform::QuitRequests> quitRequests;
+    std::unique_ptr<AppPlatform::RepaintPump> repaintPump;
     bool askingToQuit = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RZ41FirmwareUpdaterApplication)

@@ -191,4 +191,13 @@ QuitRequests::QuitRequests (std::function<void()> onRequest)
 }
 
 QuitRequests::~QuitRequests() = default;
+
+//==============================================================================
+// JUCE paints Linux windows as soon as they need it.
+struct RepaintPump::Native
+{
+};
+
+RepaintPump::RepaintPump() = default;
+RepaintPump::~RepaintPump() = default;
 }

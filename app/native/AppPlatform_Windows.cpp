@@ -1,11 +1,12 @@
 #include "app/AppPlatform.h"
 
 #include <atomic>
-#include <juce_events/juce_events.h>
+#include <juce_gui_basics/juce_gui_basics.h>
 
 // <windows.h> first: the others build on it.
 #include <windows.h>
 
+#include <dxgi.h>
 #include <sddl.h>
 
 namespace AppPlatform
@@ -98,4 +99,62 @@ QuitRequests::QuitRequests (std::function<void()> onRequest)
 }
 
 QuitRequests::~QuitRequests() = default;
+
+//==============================================================================
+namespace
+{
+    struct Release
+    {
+        void operator() (IUnknown* object) const { object->Release(); }
+    };
+
+    // Whether the first display output waits for its vertical blank, which
+    // JUCE's windows need to paint at all (Wine answers "not implemented").
+    bool displaySignalsVerticalBlank()
+    {
+        IDXGIFactory* factory = nullptr;
+        IDXGIAdapter* adapter = nullptr;
+        IDXGIOutput* output = nullptr;
+
+        if (FAILED (CreateDXGIFactory (__uuidof(IDXGIFactory), (void**) &factory)))
+            return false;
+
+        const std::unique_ptr<IDXGIFactory, Release> factoryOwner (factory);
+
+        if (FAILED (factory->EnumAdapters (0, &adapter)))
+            return false;
+
+        const std::unique_ptr<IDXGIAdapter, Release> adapterOwner (adapter);
+
+        if (FAILED (adapter->EnumOutputs (0, &output)))
+            return false;
+
+        const std::unique_ptr<IDXGIOutput, Release> outputOwner (output);
+        return output->WaitForVBlank() == S_OK;
+    }
+}
+
+struct RepaintPump::Native final : private juce::Timer
+{
+    Native()
+    {
+        if (! displaySignalsVerticalBlank())
+            startTimerHz (60);
+    }
+
+    ~Native() override { stopTimer(); }
+
+    void timerCallback() override
+    {
+        for (int i = 0; i < juce::ComponentPeer::getNumPeers(); ++i)
+            juce::ComponentPeer::getPeer (i)->performAnyPendingRepaintsNow();
+    }
+};
+
+RepaintPump::RepaintPump()
+    : native (std::make_unique<Native>())
+{
+}
+
+RepaintPump::~RepaintPump() = default;
 }

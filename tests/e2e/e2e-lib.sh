@@ -210,11 +210,14 @@ focus_window() {
 # The "Update" button's centre, and the point in the panel the keyboard goes to.
 click_update() { click 405 417; }
 
+# press_solvane_key: n, which makes the next "Update" open the Solvane form.
+press_solvane_key() { key n; }
+
 # start_update [solvane]: "Update" (after n for the Solvane form), and OK on
 # the instructions it opens.
 start_update() {
     if [ "${1:-}" = solvane ]; then
-        key n
+        press_solvane_key
         click_update
         wait_for_dialog "Important Firmware Update Information (Solvane Mode)"
     else
