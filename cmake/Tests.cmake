@@ -29,6 +29,11 @@ target_compile_definitions (zarvik_tests PRIVATE
     ZARVIK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 zarvik_strict_warnings (zarvik_tests)
 
+# The Windows input's test reads the process's working set.
+if (zarvik_platform STREQUAL "Windows")
+    target_link_libraries (zarvik_tests PRIVATE psapi)
+endif()
+
 # Suites that open windows and take the keyboard focus, or type and click
 # through the X server: they share one display, so they run one at a time.
 set (zarvik_window_suites

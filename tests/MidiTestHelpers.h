@@ -4,6 +4,7 @@
 #include "midi/MidiManager.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -52,6 +53,36 @@ public:
 private:
     mutable std::mutex mutex;
     std::vector<Entry> entries;
+};
+
+/** An input port's callback that records what it is given, on whatever thread. */
+class RecordingCallback final : public MidiInputPortCallback
+{
+public:
+    void handleIncomingMidiMessage (MidiInputPort*, const juce::MidiMessage& message) override
+    {
+        {
+            const std::lock_guard<std::mutex> l (mutex);
+            messages.push_back (bytesOf (message));
+            onMessageThread = onMessageThread || juce::MessageManager::getInstance()->isThisTheMessageThread();
+        }
+
+        if (onMessage)
+            onMessage();
+    }
+
+    std::vector<Bytes> get() const
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        return messages;
+    }
+
+    std::function<void()> onMessage;
+    bool onMessageThread = false;
+
+private:
+    mutable std::mutex mutex;
+    std::vector<Bytes> messages;
 };
 
 /** A manager listener that records what it is given, on whatever thread. */

@@ -1,27 +1,16 @@
 #include "WinMidi_Windows.h"
-#include "midi/JuceInputPort.h"
 
 namespace
 {
-/** Windows' MIDI ports through winmm. Outputs are written by our own code,
-    each buffer as one long message (JUCE's output sends short buffers as
-    short messages, which carry no bare SysEx data); inputs are JUCE's. */
+/** Windows' MIDI ports through winmm, read and written by our own code:
+    each output buffer goes as one long message (JUCE's output sends short
+    buffers as short messages, which carry no bare SysEx data), and inputs
+    are assembled with a cap (JUCE's input holds an unfinished SysEx message
+    however long it grows). */
 class WinMidiPorts final : public MidiPortSystem
 {
 public:
-    juce::Array<juce::MidiDeviceInfo> getInputs() override
-    {
-        // JUCE names a repeated device "name-2" and so on; the driver's own
-        // names are kept, so that every device of a name is found by it.
-        auto devices = juce::MidiInput::getAvailableDevices();
-        const auto names = WinMidi::listInputNames (winmm);
-
-        if (names.size() == devices.size())
-            for (int i = 0; i < devices.size(); ++i)
-                devices.getReference (i).name = names[i];
-
-        return devices;
-    }
+    juce::Array<juce::MidiDeviceInfo> getInputs() override { return WinMidi::listInputs (winmm); }
 
     juce::Array<juce::MidiDeviceInfo> getOutputs() override { return WinMidi::listOutputs (winmm); }
 
@@ -30,11 +19,7 @@ public:
         if (callback == nullptr)
             return nullptr;
 
-        for (const auto& device : getInputs())
-            if (device.identifier == identifier)
-                return JuceInputPort::open (identifier, *callback, device.name);
-
-        return nullptr;
+        return WinMidi::openInput (winmm, identifier, *callback);
     }
 
     std::unique_ptr<MidiOutputPort> openOutput (const juce::String& identifier) override

@@ -1,6 +1,10 @@
 #include "WinMidi_Windows.h"
+#include "midi/SysexAssembler.h"
 
+#include <array>
+#include <condition_variable>
 #include <mmddk.h>
+#include <mutex>
 #include <stdexcept>
 
 namespace WinMidi
@@ -18,7 +22,16 @@ const Functions& getSystemFunctions()
                                        midiOutReset,
                                        midiOutGetErrorTextW,
                                        midiInGetNumDevs,
-                                       midiInGetDevCapsW };
+                                       midiInGetDevCapsW,
+                                       midiInMessage,
+                                       midiInOpen,
+                                       midiInClose,
+                                       midiInStart,
+                                       midiInStop,
+                                       midiInReset,
+                                       midiInPrepareHeader,
+                                       midiInUnprepareHeader,
+                                       midiInAddBuffer };
     return functions;
 }
 
@@ -40,18 +53,61 @@ namespace
         return result == MMSYSERR_NODRIVER || result == MMSYSERR_INVALHANDLE || result == MMSYSERR_BADDEVICEID;
     }
 
-    juce::String interfaceOf (const Functions& winmm, UINT index)
+    // Lists the devices of one direction: `Caps` is its capabilities
+    // structure, `Handle` its handle, which a device's index stands for here.
+    template <typename Caps, typename Handle>
+    juce::Array<juce::MidiDeviceInfo> listDevices (UINT count,
+                                                   MMRESULT (WINAPI* getCaps) (UINT_PTR, Caps*, UINT),
+                                                   MMRESULT (WINAPI* message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
     {
-        const auto device = (HMIDIOUT) (UINT_PTR) index;
-        ULONG size = 0;
-        WCHAR name[512] = {};
+        juce::StringArray names, identifiers;
 
-        if (winmm.outMessage (device, DRV_QUERYDEVICEINTERFACESIZE, (DWORD_PTR) &size, 0) != MMSYSERR_NOERROR
-            || size == 0 || size > sizeof (name)
-            || winmm.outMessage (device, DRV_QUERYDEVICEINTERFACE, (DWORD_PTR) name, sizeof (name)) != MMSYSERR_NOERROR)
-            return {};
+        for (UINT i = 0; i < count; ++i)
+        {
+            Caps caps {};
 
-        return juce::String (name);
+            if (getCaps (i, &caps, sizeof (caps)) != MMSYSERR_NOERROR)
+                caps.szPname[0] = 0;
+
+            names.add (juce::String (caps.szPname));
+
+            // The driver interface names the device itself, so it stays the
+            // same while other devices come and go; not every driver has one.
+            const auto device = (Handle) (UINT_PTR) i;
+            ULONG size = 0;
+            WCHAR driverInterface[512] = {};
+            const auto hasInterface = message (device, DRV_QUERYDEVICEINTERFACESIZE, (DWORD_PTR) &size, 0) == MMSYSERR_NOERROR
+                                      && size > 0 && size <= sizeof (driverInterface)
+                                      && message (device, DRV_QUERYDEVICEINTERFACE, (DWORD_PTR) driverInterface, sizeof (driverInterface)) == MMSYSERR_NOERROR;
+
+            identifiers.add (hasInterface ? juce::String (driverInterface) : names[(int) i]);
+        }
+
+        identifiers.appendNumbersToDuplicates (false, false, juce::CharPointer_UTF8 ("-"), juce::CharPointer_UTF8 (""));
+
+        juce::Array<juce::MidiDeviceInfo> devices;
+
+        for (int i = 0; i < names.size(); ++i)
+            devices.add ({ names[i], identifiers[i] });
+
+        return devices;
+    }
+
+    int indexOf (const juce::Array<juce::MidiDeviceInfo>& devices, const juce::String& identifier)
+    {
+        for (int i = 0; i < devices.size(); ++i)
+            if (devices[i].identifier == identifier)
+                return i;
+
+        return -1;
+    }
+
+    [[noreturn]] void throwOpenFailure (const Functions& winmm, MMRESULT result)
+    {
+        if (result == MMSYSERR_ALLOCATED)
+            throw std::runtime_error ("held by another program");
+
+        throw std::runtime_error (errorText (winmm, result).toStdString());
     }
 
     //==============================================================================
@@ -192,62 +248,229 @@ namespace
 
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WinMidiOutputPort)
     };
+
+    //==============================================================================
+    /** What an open input shares with the driver's thread: the SysEx buffers
+        lent to the driver, the assembler, and whether messages are delivered.
+        The driver calls back into it until it has given every buffer back and
+        the device is closed, so it outlives its port when the driver keeps one. */
+    class InputConnection final
+    {
+    public:
+        InputConnection (const Functions& functions, MidiInputPort& port, MidiInputPortCallback& cb)
+            : winmm (functions)
+            , source (port)
+            , callback (cb)
+            , assembler ([this] (const uint8_t* data, size_t size)
+                         { callback.handleIncomingMidiMessage (&source, juce::MidiMessage (data, (int) size, juce::Time::getMillisecondCounterHiRes() * 0.001)); })
+        {
+        }
+
+        /** Opens the device and lends the driver every buffer; throws saying why. */
+        void open (UINT index)
+        {
+            if (const auto result = winmm.inOpen (&handle, index, (DWORD_PTR) &InputConnection::driverCallback, (DWORD_PTR) this, CALLBACK_FUNCTION);
+                result != MMSYSERR_NOERROR)
+            {
+                handle = nullptr;
+                throwOpenFailure (winmm, result);
+            }
+
+            for (auto& buffer : buffers)
+            {
+                buffer.header.lpData = buffer.bytes.data();
+                buffer.header.dwBufferLength = (DWORD) buffer.bytes.size();
+
+                if (const auto result = winmm.inPrepareHeader (handle, &buffer.header, sizeof (MIDIHDR)); result != MMSYSERR_NOERROR)
+                    throwOpenFailure (winmm, result);
+
+                buffer.prepared = true;
+
+                const std::lock_guard<std::mutex> l (lock);
+
+                if (const auto result = winmm.inAddBuffer (handle, &buffer.header, sizeof (MIDIHDR)); result != MMSYSERR_NOERROR)
+                    throwOpenFailure (winmm, result);
+
+                ++lent;
+            }
+        }
+
+        void start()
+        {
+            {
+                const std::lock_guard<std::mutex> l (lock);
+                delivering = true;
+            }
+
+            winmm.inStart (handle);
+        }
+
+        void stop()
+        {
+            winmm.inStop (handle);
+
+            // Waits for a delivery under way. A message begun before the stop
+            // would end after a gap: it is dropped.
+            const std::lock_guard<std::mutex> l (lock);
+            delivering = false;
+            assembler.reset();
+        }
+
+        /** Takes every buffer back and closes the device; false when the driver
+            keeps a buffer, and may therefore still call back into this. */
+        bool close()
+        {
+            if (handle == nullptr)
+                return true;
+
+            stop();
+
+            {
+                const std::lock_guard<std::mutex> l (lock);
+                closing = true;
+            }
+
+            // The driver gives every buffer back on a reset, from its own thread.
+            winmm.inReset (handle);
+
+            {
+                std::unique_lock<std::mutex> l (lock);
+
+                if (! givenBack.wait_for (l, resetLimit, [this]
+                                          { return lent == 0; }))
+                    return false;
+            }
+
+            for (auto& buffer : buffers)
+                if (buffer.prepared && winmm.inUnprepareHeader (handle, &buffer.header, sizeof (MIDIHDR)) != MMSYSERR_NOERROR)
+                    return false;
+
+            winmm.inClose (handle);
+            return true;
+        }
+
+    private:
+        // How long a reset may take to give the buffers back.
+        static constexpr std::chrono::milliseconds resetLimit { 1000 };
+
+        // Replies are short (an identity reply is 37 bytes); several buffers
+        // let the driver go on filling one while another is being read.
+        static constexpr size_t bufferCount = 4, bufferSize = 1024;
+
+        struct Buffer
+        {
+            std::array<char, bufferSize> bytes {};
+            MIDIHDR header {};
+            bool prepared = false;
+        };
+
+        static void CALLBACK driverCallback (HMIDIIN device, UINT message, DWORD_PTR instance, DWORD_PTR first, DWORD_PTR)
+        {
+            if (message == MIM_DATA || message == MIM_LONGDATA || message == MIM_ERROR || message == MIM_LONGERROR)
+                reinterpret_cast<InputConnection*> (instance)->received (device, message, first);
+        }
+
+        // On the driver's thread; the lock keeps stop() and close() waiting
+        // until the call has finished.
+        void received (HMIDIIN device, UINT message, DWORD_PTR first)
+        {
+            const std::lock_guard<std::mutex> l (lock);
+
+            if (message == MIM_DATA)
+            {
+                // A short message, or a real-time byte, packed from the low byte up.
+                const uint8_t bytes[] { (uint8_t) first, (uint8_t) (first >> 8), (uint8_t) (first >> 16) };
+                const auto size = (size_t) juce::jlimit (1, 3, juce::MidiMessage::getMessageLengthFromFirstByte (bytes[0]));
+
+                if (delivering)
+                    assembler.push (bytes, size);
+
+                return;
+            }
+
+            if (message == MIM_ERROR)
+            {
+                assembler.reset();
+                return;
+            }
+
+            auto* header = reinterpret_cast<MIDIHDR*> (first);
+
+            if (message == MIM_LONGERROR || ! delivering)
+                assembler.reset();
+            else
+                assembler.push (reinterpret_cast<const uint8_t*> (header->lpData), header->dwBytesRecorded);
+
+            // Read: the buffer goes back to the driver, unless the device closes.
+            --lent;
+
+            if (! closing && winmm.inAddBuffer (device, header, sizeof (MIDIHDR)) == MMSYSERR_NOERROR)
+                ++lent;
+
+            if (lent == 0)
+                givenBack.notify_all();
+        }
+
+        const Functions& winmm;
+        MidiInputPort& source;
+        MidiInputPortCallback& callback;
+        HMIDIIN handle = nullptr;
+        std::array<Buffer, bufferCount> buffers;
+
+        std::mutex lock;
+        std::condition_variable givenBack;
+        SysexAssembler assembler; // guarded by the lock, as are the fields below
+        int lent = 0; // buffers that the driver holds
+        bool delivering = false, closing = false;
+
+        JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (InputConnection)
+    };
+
+    //==============================================================================
+    class WinMidiInputPort final : public MidiInputPort
+    {
+    public:
+        WinMidiInputPort (const Functions& winmm, juce::String deviceName, MidiInputPortCallback& callback)
+            : name (std::move (deviceName)), connection (std::make_unique<InputConnection> (winmm, *this, callback))
+        {
+        }
+
+        ~WinMidiInputPort() override
+        {
+            // Left to a driver that keeps a buffer, with the device, as an output's is.
+            if (! connection->close())
+                connection.release();
+        }
+
+        void open (UINT index) { connection->open (index); }
+
+        juce::String getName() const override { return name; }
+        void start() override { connection->start(); }
+        void stop() override { connection->stop(); }
+
+    private:
+        const juce::String name;
+        std::unique_ptr<InputConnection> connection;
+
+        JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WinMidiInputPort)
+    };
 } // namespace
 
 //==============================================================================
 juce::Array<juce::MidiDeviceInfo> listOutputs (const Functions& winmm)
 {
-    juce::StringArray names, identifiers;
-    const auto count = winmm.outGetNumDevs();
-
-    for (UINT i = 0; i < count; ++i)
-    {
-        MIDIOUTCAPSW caps {};
-
-        if (winmm.outGetDevCaps (i, &caps, sizeof (caps)) != MMSYSERR_NOERROR)
-            caps.szPname[0] = 0;
-
-        names.add (juce::String (caps.szPname));
-        const auto driverInterface = interfaceOf (winmm, i);
-        identifiers.add (driverInterface.isNotEmpty() ? driverInterface : names[(int) i]);
-    }
-
-    identifiers.appendNumbersToDuplicates (false, false, juce::CharPointer_UTF8 ("-"), juce::CharPointer_UTF8 (""));
-
-    juce::Array<juce::MidiDeviceInfo> devices;
-
-    for (int i = 0; i < names.size(); ++i)
-        devices.add ({ names[i], identifiers[i] });
-
-    return devices;
+    return listDevices (winmm.outGetNumDevs(), winmm.outGetDevCaps, winmm.outMessage);
 }
 
-juce::StringArray listInputNames (const Functions& winmm)
+juce::Array<juce::MidiDeviceInfo> listInputs (const Functions& winmm)
 {
-    juce::StringArray names;
-    const auto count = winmm.inGetNumDevs();
-
-    for (UINT i = 0; i < count; ++i)
-    {
-        MIDIINCAPSW caps {};
-
-        if (winmm.inGetDevCaps (i, &caps, sizeof (caps)) != MMSYSERR_NOERROR)
-            caps.szPname[0] = 0;
-
-        names.add (juce::String (caps.szPname));
-    }
-
-    return names;
+    return listDevices (winmm.inGetNumDevs(), winmm.inGetDevCaps, winmm.inMessage);
 }
 
 std::unique_ptr<MidiOutputPort> openOutput (const Functions& winmm, const juce::String& identifier)
 {
     const auto devices = listOutputs (winmm);
-    int index = -1;
-
-    for (int i = 0; i < devices.size() && index < 0; ++i)
-        if (devices[i].identifier == identifier)
-            index = i;
+    const auto index = indexOf (devices, identifier);
 
     if (index < 0)
         return nullptr;
@@ -263,13 +486,22 @@ std::unique_ptr<MidiOutputPort> openOutput (const Functions& winmm, const juce::
     if (result != MMSYSERR_NOERROR)
     {
         CloseHandle (done);
-
-        if (result == MMSYSERR_ALLOCATED)
-            throw std::runtime_error ("held by another program");
-
-        throw std::runtime_error (errorText (winmm, result).toStdString());
+        throwOpenFailure (winmm, result);
     }
 
     return std::make_unique<WinMidiOutputPort> (winmm, devices[index], handle, done);
+}
+
+std::unique_ptr<MidiInputPort> openInput (const Functions& winmm, const juce::String& identifier, MidiInputPortCallback& callback)
+{
+    const auto devices = listInputs (winmm);
+    const auto index = indexOf (devices, identifier);
+
+    if (index < 0)
+        return nullptr;
+
+    auto port = std::make_unique<WinMidiInputPort> (winmm, devices[index].name, callback);
+    port->open ((UINT) index);
+    return port;
 }
 } // namespace WinMidi

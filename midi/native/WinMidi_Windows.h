@@ -39,6 +39,24 @@ struct Functions
     ();
     MMRESULT (WINAPI* inGetDevCaps)
     (UINT_PTR, LPMIDIINCAPSW, UINT);
+    MMRESULT (WINAPI* inMessage)
+    (HMIDIIN, UINT, DWORD_PTR, DWORD_PTR);
+    MMRESULT (WINAPI* inOpen)
+    (LPHMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD);
+    MMRESULT (WINAPI* inClose)
+    (HMIDIIN);
+    MMRESULT (WINAPI* inStart)
+    (HMIDIIN);
+    MMRESULT (WINAPI* inStop)
+    (HMIDIIN);
+    MMRESULT (WINAPI* inReset)
+    (HMIDIIN);
+    MMRESULT (WINAPI* inPrepareHeader)
+    (HMIDIIN, LPMIDIHDR, UINT);
+    MMRESULT (WINAPI* inUnprepareHeader)
+    (HMIDIIN, LPMIDIHDR, UINT);
+    MMRESULT (WINAPI* inAddBuffer)
+    (HMIDIIN, LPMIDIHDR, UINT);
 };
 
 /** winmm's own functions. */
@@ -50,8 +68,9 @@ const Functions& getSystemFunctions();
     with "-2", "-3" and so on added to repeats. */
 juce::Array<juce::MidiDeviceInfo> listOutputs (const Functions& winmm);
 
-/** The inputs' names, in the driver's order. */
-juce::StringArray listInputNames (const Functions& winmm);
+/** The inputs that the driver lists now, in its order, named and identified
+    by the same rules as the outputs. */
+juce::Array<juce::MidiDeviceInfo> listInputs (const Functions& winmm);
 
 /**
     Opens the listed output of that identifier; null when none is listed.
@@ -63,4 +82,15 @@ juce::StringArray listInputNames (const Functions& winmm);
     once the driver has marked it done, or fails, saying why.
 */
 std::unique_ptr<MidiOutputPort> openOutput (const Functions& winmm, const juce::String& identifier);
+
+/**
+    Opens the listed input of that identifier, stopped; null when none is
+    listed. Throws a std::exception saying why when the driver refuses it.
+
+    The driver fills SysEx buffers of ours; what arrives is assembled here
+    (SysexAssembler), so that a SysEx message without end holds no more
+    than the assembler's cap. Complete messages reach `callback` on the
+    driver's thread while the port is started.
+*/
+std::unique_ptr<MidiInputPort> openInput (const Functions& winmm, const juce::String& identifier, MidiInputPortCallback& callback);
 } // namespace WinMidi

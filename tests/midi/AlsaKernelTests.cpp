@@ -1,3 +1,4 @@
+#include "../MidiTestHelpers.h"
 #include "../TestProcess.h"
 #include "../TestUtilities.h"
 #include "AlsaKernelHelpers.h"
@@ -418,37 +419,7 @@ TEST (AlsaKernelVirmidiPort, WhatIsSentToTheVirmidiPortArrivesAtItsRawMidiInput)
 }
 
 //==============================================================================
-namespace
-{
-class RecordingCallback final : public MidiInputPortCallback
-{
-public:
-    void handleIncomingMidiMessage (MidiInputPort*, const juce::MidiMessage& message) override
-    {
-        {
-            const std::lock_guard<std::mutex> l (mutex);
-            messages.push_back (bytesOf (message.getRawData(), message.getRawDataSize()));
-            onMessageThread = onMessageThread || juce::MessageManager::getInstance()->isThisTheMessageThread();
-        }
-
-        if (onMessage)
-            onMessage();
-    }
-
-    std::vector<Bytes> get() const
-    {
-        const std::lock_guard<std::mutex> l (mutex);
-        return messages;
-    }
-
-    std::function<void()> onMessage;
-    bool onMessageThread = false;
-
-private:
-    mutable std::mutex mutex;
-    std::vector<Bytes> messages;
-};
-}
+using MidiTestHelpers::RecordingCallback;
 
 TEST (AlsaKernelInput, CompleteMessagesArriveOnTheInputThreadOnlyWhileStarted)
 {

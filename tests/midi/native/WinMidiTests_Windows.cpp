@@ -1,6 +1,9 @@
 #include "midi/native/WinMidi_Windows.h"
+#include "tests/MidiTestHelpers.h"
+#include "tests/TestUtilities.h"
 
 #include <mmddk.h>
+#include <psapi.h>
 
 #include <condition_variable>
 #include <deque>
@@ -15,7 +18,12 @@ using Clock = std::chrono::steady_clock;
 
 /** A winmm driver of the tests' own behind the function table. Its own thread
     finishes each buffer late, as a USB driver does; it keeps the bytes it read
-    from each buffer, then, and can fail, hold a buffer, or lose its device. */
+    from each buffer, then, and can fail, hold a buffer, or lose its device.
+    Another thread of its own delivers what the device sends to an open input:
+    short messages, and long data written into the SysEx buffers lent to it,
+    each given back when full or when the data ends. Like a driver with
+    notifications still queued, it delivers whether the input is started or
+    not: what reaches the port's callback is the port's own decision. */
 class FakeDriver final
 {
 public:
@@ -50,7 +58,44 @@ public:
 
         wake.notify_all();
         thread.join();
+        inputThread.join();
         current = nullptr;
+    }
+
+    /** What the device sends: a short message, or long data (`endless` data
+        bytes after an F0 when it is not zero, made as they go out). */
+    struct Sent
+    {
+        DWORD shortMessage = 0;
+        Bytes bytes;
+        size_t endless = 0;
+
+        size_t size() const { return endless > 0 ? endless + 1 : bytes.size(); }
+        juce::uint8 at (size_t i) const { return endless == 0 ? bytes[i] : (i == 0 ? 0xf0 : 0x55); }
+    };
+
+    void send (const std::vector<Sent>& sent)
+    {
+        const std::lock_guard<std::mutex> l (lock);
+        incoming.insert (incoming.end(), sent.begin(), sent.end());
+        wake.notify_all();
+    }
+
+    // Waits until everything sent has been delivered.
+    bool waitUntilDelivered()
+    {
+        return TestUtilities::runUntil ([this]
+                                        {
+                                            const std::lock_guard<std::mutex> l (lock);
+                                            return incoming.empty() && ! inCall; });
+    }
+
+    void forgetInput()
+    {
+        const std::lock_guard<std::mutex> l (lock);
+        incoming.clear();
+        position = 0;
+        inClosed = false;
     }
 
     static const WinMidi::Functions functions;
@@ -66,6 +111,7 @@ public:
     std::vector<Clock::time_point> handedAt;
     int prepared = 0;
     int unpreparedWhileHeld = 0;
+    bool inStarted = false, inClosed = false;
     LPMIDIHDR kept = nullptr;
 
     // Finishes a buffer it kept after a reset, reading it as it does so.
@@ -77,15 +123,18 @@ public:
     }
 
 private:
-    static UINT WINAPI outGetNumDevs() { return (UINT) current->devices.size(); }
+    // Inputs and outputs list the same devices.
+    static UINT WINAPI getNumDevs() { return (UINT) current->devices.size(); }
 
-    static MMRESULT WINAPI outGetDevCaps (UINT_PTR index, LPMIDIOUTCAPSW caps, UINT)
+    template <typename Caps>
+    static MMRESULT WINAPI getDevCaps (UINT_PTR index, Caps* caps, UINT)
     {
         current->devices.at (index).name.copyToUTF16 (reinterpret_cast<juce::CharPointer_UTF16::CharType*> (caps->szPname), sizeof (caps->szPname));
         return MMSYSERR_NOERROR;
     }
 
-    static MMRESULT WINAPI outMessage (HMIDIOUT device, UINT message, DWORD_PTR first, DWORD_PTR)
+    template <typename Handle>
+    static MMRESULT WINAPI driverMessage (Handle device, UINT message, DWORD_PTR first, DWORD_PTR)
     {
         const auto& driverInterface = current->devices.at ((size_t) (UINT_PTR) device).driverInterface;
 
@@ -115,7 +164,8 @@ private:
         return MMSYSERR_NOERROR;
     }
 
-    static MMRESULT WINAPI outPrepareHeader (HMIDIOUT, LPMIDIHDR header, UINT)
+    template <typename Handle>
+    static MMRESULT WINAPI prepareHeader (Handle, LPMIDIHDR header, UINT)
     {
         if (current->fault == Fault::prepareFails)
             return MMSYSERR_NOMEM;
@@ -125,7 +175,8 @@ private:
         return MMSYSERR_NOERROR;
     }
 
-    static MMRESULT WINAPI outUnprepareHeader (HMIDIOUT, LPMIDIHDR header, UINT)
+    template <typename Handle>
+    static MMRESULT WINAPI unprepareHeader (Handle, LPMIDIHDR header, UINT)
     {
         const std::lock_guard<std::mutex> l (current->lock);
 
@@ -195,8 +246,61 @@ private:
         return MMSYSERR_NOERROR;
     }
 
-    static UINT WINAPI inGetNumDevs() { return 0; }
-    static MMRESULT WINAPI inGetDevCaps (UINT_PTR, LPMIDIINCAPSW, UINT) { return MMSYSERR_BADDEVICEID; }
+    static MMRESULT WINAPI inOpen (LPHMIDIIN handle, UINT index, DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
+    {
+        EXPECT_EQ (flags, (DWORD) CALLBACK_FUNCTION);
+        const std::lock_guard<std::mutex> l (current->lock);
+        current->openedIndex = index;
+        current->inCallback = reinterpret_cast<InputCallback> (callback);
+        current->inInstance = instance;
+        *handle = inHandle;
+        return MMSYSERR_NOERROR;
+    }
+
+    static MMRESULT WINAPI inClose (HMIDIIN)
+    {
+        const std::lock_guard<std::mutex> l (current->lock);
+
+        if (! current->lent.empty())
+            return MIDIERR_STILLPLAYING;
+
+        current->inCallback = nullptr;
+        current->inClosed = true;
+        return MMSYSERR_NOERROR;
+    }
+
+    static MMRESULT WINAPI inStart (HMIDIIN)
+    {
+        current->inStarted = true;
+        return MMSYSERR_NOERROR;
+    }
+
+    static MMRESULT WINAPI inStop (HMIDIIN)
+    {
+        current->inStarted = false;
+        return MMSYSERR_NOERROR;
+    }
+
+    static MMRESULT WINAPI inReset (HMIDIIN)
+    {
+        const std::lock_guard<std::mutex> l (current->lock);
+        current->givingAllBack = true;
+        current->wake.notify_all();
+        return MMSYSERR_NOERROR;
+    }
+
+    static MMRESULT WINAPI inAddBuffer (HMIDIIN, LPMIDIHDR header, UINT)
+    {
+        if ((header->dwFlags & MHDR_PREPARED) == 0)
+            return MIDIERR_UNPREPARED;
+
+        const std::lock_guard<std::mutex> l (current->lock);
+        header->dwFlags = (header->dwFlags & ~(DWORD) MHDR_DONE) | MHDR_INQUEUE;
+        header->dwBytesRecorded = 0;
+        current->lent.push_back (header);
+        current->wake.notify_all();
+        return MMSYSERR_NOERROR;
+    }
 
     // Called with the lock held.
     void finish (LPMIDIHDR header)
@@ -204,6 +308,70 @@ private:
         received.emplace_back (header->lpData, header->lpData + header->dwBufferLength);
         header->dwFlags = (header->dwFlags & ~(DWORD) MHDR_INQUEUE) | MHDR_DONE;
         SetEvent (doneEvent);
+    }
+
+    // Calls the input's callback without the lock, as a driver's thread does.
+    void callBack (std::unique_lock<std::mutex>& l, UINT message, DWORD_PTR first)
+    {
+        const auto function = inCallback;
+        inCall = true;
+        l.unlock();
+        function (inHandle, message, inInstance, first, 0);
+        l.lock();
+        inCall = false;
+    }
+
+    void giveBack (std::unique_lock<std::mutex>& l, LPMIDIHDR header)
+    {
+        header->dwFlags = (header->dwFlags & ~(DWORD) MHDR_INQUEUE) | MHDR_DONE;
+        callBack (l, MIM_LONGDATA, (DWORD_PTR) header);
+    }
+
+    void deliverInput()
+    {
+        std::unique_lock<std::mutex> l (lock);
+
+        while (! quitting)
+        {
+            if (givingAllBack)
+            {
+                givingAllBack = false;
+
+                for (auto held = std::exchange (lent, {}); ! held.empty(); held.pop_front())
+                    giveBack (l, held.front());
+
+                continue;
+            }
+
+            if (inCallback == nullptr || incoming.empty() || (incoming.front().size() > 0 && lent.empty()))
+            {
+                wake.wait (l);
+                continue;
+            }
+
+            const auto next = incoming.front();
+
+            if (next.size() == 0)
+            {
+                incoming.pop_front();
+                callBack (l, MIM_DATA, next.shortMessage);
+                continue;
+            }
+
+            const auto header = lent.front();
+            lent.pop_front();
+
+            while (header->dwBytesRecorded < header->dwBufferLength && position < next.size())
+                header->lpData[header->dwBytesRecorded++] = (char) next.at (position++);
+
+            if (position == next.size())
+            {
+                incoming.pop_front();
+                position = 0;
+            }
+
+            giveBack (l, header);
+        }
     }
 
     void run()
@@ -228,18 +396,31 @@ private:
         }
     }
 
+    using InputCallback = void (CALLBACK*) (HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+
     inline static FakeDriver* current = nullptr;
+    inline static const auto inHandle = (HMIDIIN) (UINT_PTR) 0x5678;
 
     std::mutex lock;
     std::condition_variable wake;
     std::deque<std::pair<LPMIDIHDR, Clock::time_point>> queue;
     HANDLE doneEvent = nullptr;
     bool quitting = false;
+
+    InputCallback inCallback = nullptr;
+    DWORD_PTR inInstance = 0;
+    std::deque<LPMIDIHDR> lent;
+    std::deque<Sent> incoming;
+    size_t position = 0; // in the long data being delivered
+    bool givingAllBack = false, inCall = false;
+
     std::thread thread { [this]
                          { run(); } };
+    std::thread inputThread { [this]
+                              { deliverInput(); } };
 };
 
-const WinMidi::Functions FakeDriver::functions { outGetNumDevs, outGetDevCaps, outMessage, outOpen, outClose, outPrepareHeader, outUnprepareHeader, outLongMsg, outReset, outGetErrorText, inGetNumDevs, inGetDevCaps };
+const WinMidi::Functions FakeDriver::functions { getNumDevs, getDevCaps, driverMessage, outOpen, outClose, prepareHeader, unprepareHeader, outLongMsg, outReset, outGetErrorText, getNumDevs, getDevCaps, driverMessage, inOpen, inClose, inStart, inStop, inReset, prepareHeader, unprepareHeader, inAddBuffer };
 
 class WinMidiOutput : public ::testing::Test
 {
@@ -354,6 +535,14 @@ TEST (WinMidiListing, NamesRepeatAsTheDriverListsThemWhileIdentifiersStayUniqueA
 
     EXPECT_EQ (WinMidi::openOutput (FakeDriver::functions, "Zarvik Graphics"), nullptr);
 
+    // Inputs by the same rules, so that each input is found beside its output.
+    EXPECT_EQ (WinMidi::listInputs (FakeDriver::functions), outputs);
+    MidiTestHelpers::RecordingCallback callback;
+    driver.openedIndex = 0;
+    EXPECT_NE (WinMidi::openInput (FakeDriver::functions, outputs[2].identifier, callback), nullptr);
+    EXPECT_EQ (driver.openedIndex, 2u);
+    EXPECT_EQ (WinMidi::openInput (FakeDriver::functions, "Zarvik Graphics", callback), nullptr);
+
     driver.openResult = MMSYSERR_ALLOCATED;
     EXPECT_THROW (
         {
@@ -368,4 +557,157 @@ TEST (WinMidiListing, NamesRepeatAsTheDriverListsThemWhileIdentifiersStayUniqueA
             }
         },
         std::runtime_error);
+}
+
+//==============================================================================
+namespace
+{
+using MidiTestHelpers::RecordingCallback;
+
+FakeDriver::Sent shortMessage (juce::uint8 status, juce::uint8 first = 0, juce::uint8 second = 0)
+{
+    return { (DWORD) (status | first << 8 | second << 16), {}, 0 };
+}
+
+FakeDriver::Sent longData (Bytes bytes)
+{
+    return { 0, std::move (bytes), 0 };
+}
+
+Bytes identityReply()
+{
+    Bytes reply { 0xf0, 0x7e, 0x00, 0x06, 0x02 };
+    reply.resize (36, 0x01);
+    reply.push_back (0xf7);
+    return reply;
+}
+
+class WinMidiInput : public ::testing::Test
+{
+protected:
+    std::unique_ptr<MidiInputPort> openAudio()
+    {
+        return WinMidi::openInput (FakeDriver::functions, WinMidi::listInputs (FakeDriver::functions)[0].identifier, callback);
+    }
+
+    bool receive (size_t count)
+    {
+        return TestUtilities::runUntil ([&]
+                                        { return callback.get().size() >= count; });
+    }
+
+    FakeDriver driver { { { "Zarvik Audio", {} } } };
+    RecordingCallback callback;
+};
+} // namespace
+
+TEST_F (WinMidiInput, AReplySplitAcrossBuffersAndMixedWithShortMessagesArrivesWholeAndInOrder)
+{
+    auto port = openAudio();
+    ASSERT_NE (port, nullptr);
+    EXPECT_EQ (port->getName(), "Zarvik Audio");
+    port->start();
+
+    // Three buffers' worth, interrupted by a clock byte as a driver passes it on.
+    auto reply = identityReply();
+    reply.insert (reply.end() - 1, 3000, 0x02);
+    const Bytes head (reply.begin(), reply.begin() + 700), tail (reply.begin() + 700, reply.end());
+
+    driver.send ({ shortMessage (0x90, 60, 100), longData (head), shortMessage (0xf8), longData (tail), shortMessage (0x80, 60, 0), longData (identityReply()) });
+
+    ASSERT_TRUE (receive (5));
+    EXPECT_EQ (callback.get(), (std::vector<Bytes> { { 0x90, 60, 100 }, { 0xf8 }, reply, { 0x80, 60, 0 }, identityReply() }));
+    EXPECT_FALSE (callback.onMessageThread);
+}
+
+TEST_F (WinMidiInput, AnEndlessSysExHoldsNoMoreThanTheCapAndAReplyAfterItArrives)
+{
+    const auto workingSetKb = []
+    {
+        PROCESS_MEMORY_COUNTERS counters {};
+        GetProcessMemoryInfo (GetCurrentProcess(), &counters, sizeof (counters));
+        return (long) (counters.WorkingSetSize / 1024);
+    };
+
+    auto port = openAudio();
+    port->start();
+
+    // 10 MB of data bytes after an F0, never an F7.
+    constexpr size_t streamBytes = 10 * 1024 * 1024;
+    const auto before = workingSetKb();
+    driver.send ({ { 0, {}, streamBytes }, longData (identityReply()) });
+
+    ASSERT_TRUE (receive (1));
+    const auto after = workingSetKb();
+    std::cout << "[ memory   ] " << streamBytes / (1024 * 1024) << " MB streamed through 1 KiB buffers; working set " << before << " kB before, " << after << " kB after\n";
+
+    EXPECT_EQ (callback.get(), std::vector<Bytes> { identityReply() });
+    // Far below what was streamed; a port that held the message would hold it all.
+    EXPECT_LT (after - before, 4 * 1024);
+}
+
+TEST_F (WinMidiInput, NothingIsDeliveredBeforeStartOrAfterStopAndAMessageCutByAStopIsDropped)
+{
+    auto port = openAudio();
+    driver.send ({ shortMessage (0x90, 60, 100) });
+    ASSERT_TRUE (driver.waitUntilDelivered());
+
+    port->start();
+    EXPECT_TRUE (driver.inStarted);
+    driver.send ({ shortMessage (0x90, 61, 100), longData ({ 0xf0, 0x7e, 0x00 }) });
+    ASSERT_TRUE (driver.waitUntilDelivered());
+
+    port->stop();
+    EXPECT_FALSE (driver.inStarted);
+    driver.send ({ longData ({ 0x06, 0x02 }), shortMessage (0x90, 62, 100) });
+    ASSERT_TRUE (driver.waitUntilDelivered());
+
+    port->start();
+    driver.send ({ longData ({ 0x01, 0xf7 }), shortMessage (0x90, 63, 100) });
+    ASSERT_TRUE (receive (2));
+    ASSERT_TRUE (driver.waitUntilDelivered());
+
+    EXPECT_EQ (callback.get(), (std::vector<Bytes> { { 0x90, 61, 100 }, { 0x90, 63, 100 } }));
+}
+
+class WinMidiInputConcurrency : public WinMidiInput
+{
+};
+
+TEST_F (WinMidiInputConcurrency, ClosingWhileTheDriverDeliversGivesEveryBufferBackAndNothingArrivesAfterwards)
+{
+    std::atomic<bool> closed { false };
+    std::atomic<int> afterClose { 0 };
+    callback.onMessage = [&]
+    {
+        // Slow enough that a close often meets a delivery under way.
+        std::this_thread::sleep_for (std::chrono::microseconds (200));
+        afterClose += closed ? 1 : 0;
+    };
+
+    for (int round = 0; round < 20; ++round)
+    {
+        auto port = openAudio();
+        port->start();
+
+        std::vector<FakeDriver::Sent> traffic;
+
+        for (int i = 0; i < 200; ++i)
+            traffic.insert (traffic.end(), { longData (identityReply()), shortMessage (0xf8) });
+
+        driver.send (traffic);
+        ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                              { return callback.get().size() > (size_t) round * 10; }));
+
+        closed = false;
+        port.reset();
+        closed = true;
+
+        EXPECT_TRUE (driver.inClosed);
+        EXPECT_EQ (driver.prepared, 0);
+        EXPECT_EQ (driver.unpreparedWhileHeld, 0);
+        driver.forgetInput();
+    }
+
+    EXPECT_EQ (afterClose, 0);
 }
