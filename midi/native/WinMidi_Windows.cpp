@@ -158,9 +158,6 @@ namespace
             if (const auto result = winmm.outPrepareHeader (handle, &header, sizeof (MIDIHDR)); result != MMSYSERR_NOERROR)
                 return failure (result);
 
-            if (handedOver != nullptr)
-                *handedOver = std::chrono::steady_clock::now();
-
             if (const auto result = winmm.outLongMsg (handle, &header, sizeof (MIDIHDR)); result != MMSYSERR_NOERROR)
             {
                 unprepare (header);
@@ -182,6 +179,11 @@ namespace
 
                 return juce::Result::fail ("write timed out: the device took nothing for " + juce::String (timeLimit.count()) + " ms");
             }
+
+            // The driver is done with the whole buffer: the next one's interval
+            // counts from now, however late the driver was in saying so.
+            if (handedOver != nullptr)
+                *handedOver = std::chrono::steady_clock::now();
 
             if (const auto result = winmm.outUnprepareHeader (handle, &header, sizeof (MIDIHDR)); result != MMSYSERR_NOERROR)
                 return failure (result);
