@@ -33,6 +33,9 @@ namespace
 
 // Large enough for the biggest SysEx event a host sends in one piece.
 constexpr size_t inputBufferSize = 1 << 16;
+
+// The kernel's upper bound for a client's input queue, in 28-byte cells.
+constexpr size_t maxInputPoolCells = 2000;
 }
 
 AlsaSequencerUnit::AlsaSequencerUnit (SimulatedZarvik& u, const std::string& clientName, bool fromWine)
@@ -45,6 +48,13 @@ AlsaSequencerUnit::AlsaSequencerUnit (SimulatedZarvik& u, const std::string& cli
     snd_seq_nonblock (seq, 1);
     snd_seq_set_client_name (seq, clientName.c_str());
     snd_seq_set_input_buffer_size (seq, inputBufferSize);
+
+    // A sender that does not wait for room (Wine's MIDI output is one) loses
+    // whatever comes while the kernel's queue for this client is full. The
+    // default queue holds about 18 slices, a few tens of milliseconds of
+    // pauses in this reader; the largest allowed holds ten times as many.
+    if (const auto err = snd_seq_set_client_pool_input (seq, maxInputPoolCells); err < 0)
+        fail ("enlarge the sequencer's input queue", err);
     clientId = snd_seq_client_id (seq);
 
     for (int i = 0; i < SimulatedZarvik::numProcessors; ++i)
