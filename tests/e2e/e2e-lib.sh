@@ -211,7 +211,10 @@ focus_window() {
 click_update() { click 405 417; }
 
 # press_solvane_key: n, which makes the next "Update" open the Solvane form.
+# release_solvane_key: lets go of it once that form is open, for a run that
+# holds n down through the click.
 press_solvane_key() { key n; }
+release_solvane_key() { :; }
 
 # start_update [solvane]: "Update" (after n for the Solvane form), and OK on
 # the instructions it opens.
@@ -220,6 +223,7 @@ start_update() {
         press_solvane_key
         click_update
         wait_for_dialog "Important Firmware Update Information (Solvane Mode)"
+        release_solvane_key
     else
         click_update
         wait_for_dialog "Important Firmware Update Information"

@@ -20,14 +20,16 @@ APP_COMMAND=(wine /tmp/updater.exe)
 APP_START_LIMIT=600
 
 # The updater asks whether n is still down when it sees the key, and Wine
-# answers from the keyboard as it is by then: n is held a moment, as a hand
-# holds it.
+# answers from the keyboard as it is by then, which on the emulated machine
+# can be seconds later. So n is held down through the click on "Update", as
+# a hand may hold it: Wine hands the window the key before the click, and n is
+# down whenever the updater asks.
 press_solvane_key() {
-    xdotool mousemove $((WIN_X + 250)) $((WIN_Y + 120)) keydown n
-    sleep 1
-    xdotool keyup n
-    sleep 0.2
+    focus_window "$WINDOW"
+    xdotool keydown n
+    sleep 0.5
 }
+release_solvane_key() { xdotool keyup n; }
 
 start_display
 # Wine's server and desktop are made ready first, as on a running Windows,
