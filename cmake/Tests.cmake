@@ -176,4 +176,19 @@ if (CMAKE_CROSSCOMPILING)
     string (MD5 zarvik_build_hash "${CMAKE_BINARY_DIR}")
     string (SUBSTRING "${zarvik_build_hash}" 0 10 zarvik_build_hash)
     set (ZARVIK_WINE_PREFIX "/tmp/zarvik-wine-${zarvik_build_hash}" CACHE PATH "The Wine prefix (WINEPREFIX) of the tests")
+
+    # End to end through Wine's MIDI: in the virtual machine the executable
+    # under Wine updates zarvik-sim (the host build's) in the Solvane form.
+    # The machine loads the CPU, so it runs alone.
+    if (TARGET zarvik-sim)
+        add_test (NAME WindowsEndToEnd.wine-solvane-update
+                  COMMAND "${PROJECT_SOURCE_DIR}/tests/vm/zarvik-vm" --quiet --timeout 1200 --
+                          "${PROJECT_SOURCE_DIR}/tests/e2e/wine-solvane-update.sh" "$<TARGET_FILE:ZarvikUpdater>"
+                          "$<TARGET_FILE:zarvik-sim>" "${ZARVIK_WINE_PREFIX}")
+        set_tests_properties (WindowsEndToEnd.wine-solvane-update PROPERTIES
+            LABELS "windows;e2e"
+            TIMEOUT 1440
+            RUN_SERIAL TRUE
+            SKIP_REGULAR_EXPRESSION "zarvik-vm: no result:")
+    endif()
 endif()

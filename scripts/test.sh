@@ -111,4 +111,5 @@ export WINEPREFIX WINEDEBUG=-all
     wineserver -k
     exit $status') || status=$?
 echo "[time] Windows tests under Wine: $((SECONDS - step_started)) s"
-exit "${status:-0}"
+[ "${status:-0}" = 0 ] || exit "$status"
+zarvik_require_vm_results "$windows_build"
