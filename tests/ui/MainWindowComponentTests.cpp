@@ -350,7 +350,10 @@ TEST_F (MainWindowComponentTest, AnAbortedItemOpensOneAbortMessageAtATime)
     ASSERT_TRUE (press (*alert, "OK"));
     ASSERT_TRUE (TestUtilities::runUntil ([]
                                           { return countAlerts (abortTitle) == 0; }));
-    EXPECT_FALSE (controller.updateRunning) << "dismissing it resets the controller";
+    // The message's callback comes after it has left the screen, as a message of its own.
+    ASSERT_TRUE (TestUtilities::runUntil ([this]
+                                          { return ! controller.updateRunning; }))
+        << "dismissing it resets the controller";
 
     // Once it is dismissed the next abort opens a new one.
     component.firmwareItemStateChanged (1, 4);
@@ -365,9 +368,10 @@ TEST_F (MainWindowComponentTest, DismissingACompletionMessageClearsTheAbortGuard
 
     auto* completion = findAlert (completeTitle);
     ASSERT_NE (completion, nullptr);
+    controller.updateRunning = true;
     press (*completion, "OK");
-    ASSERT_TRUE (TestUtilities::runUntil ([]
-                                          { return countAlerts (completeTitle) == 0; }));
+    ASSERT_TRUE (TestUtilities::runUntil ([this]
+                                          { return countAlerts (completeTitle) == 0 && ! controller.updateRunning; }));
 
     component.firmwareItemStateChanged (1, 4);
     EXPECT_EQ (countAlerts (abortTitle), 2);
