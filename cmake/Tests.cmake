@@ -51,10 +51,9 @@ if (CMAKE_CROSSCOMPILING)
 
     # Left out under Wine: the artwork tool, which developers run on Linux (Wine
     # lacks its font), the tests that type through xdotool from inside the
-    # process or raise POSIX signals, and, not yet understood, the application
-    # tests in which a message or question opens over another or right after
-    # one is dismissed: under Wine the callback of a dismissed alert comes
-    # about 20 s late, and these run past their time limits.
+    # process or raise POSIX signals, and, not yet understood, three
+    # application tests in which a message or question opens over another or
+    # right after one is dismissed: under Wine they run past their time limits.
     set (zarvik_suites_left_out ":ArtworkTool.*")
     string (CONCAT zarvik_window_suites_left_out
             ":RealInputTest.*:ApplicationTest.TheSolvaneForm*:ApplicationTest.QuittingDuringAnUpdate*"
