@@ -1,4 +1,5 @@
 #include "MainWindowComponent.h"
+#include "MessageThreadLock.h"
 
 #include <BinaryData.h>
 
@@ -268,7 +269,7 @@ void MainWindowComponent::currentVersionChanged (int processor, const juce::Stri
 
 void MainWindowComponent::hardwareDetectedChanged (bool detected)
 {
-    const juce::MessageManagerLock lock (juce::Thread::getCurrentThread());
+    const MessageThreadLock lock (juce::Thread::getCurrentThread());
 
     if (! lock.lockWasGained())
         return;
@@ -288,7 +289,7 @@ void MainWindowComponent::hardwareDetectedChanged (bool detected)
 
 void MainWindowComponent::progressChanged (const double& newProgress)
 {
-    const juce::MessageManagerLock lock (juce::Thread::getCurrentThread());
+    const MessageThreadLock lock (juce::Thread::getCurrentThread());
 
     if (! lock.lockWasGained())
         return;
@@ -335,7 +336,7 @@ void MainWindowComponent::firmwareItemStateChanged (int item, int state)
 
 void MainWindowComponent::setStatusText (int row, const juce::String& text)
 {
-    const juce::MessageManagerLock lock (juce::Thread::getCurrentThread());
+    const MessageThreadLock lock (juce::Thread::getCurrentThread());
 
     if (! lock.lockWasGained() || ! juce::isPositiveAndBelow (row, statusLabels.size()))
         return;
