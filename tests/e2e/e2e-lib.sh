@@ -79,7 +79,13 @@ start_app() {
     "${APP_COMMAND[@]}" >"$WORK/app.log" 2>&1 &
     APP_PID=$!
     WINDOW="$(find_window "$TITLE" "${APP_START_LIMIT:-120}")" || fail "the window did not appear"
-    eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
+    # Wine maps a window at 0,0 first and moves it to where the updater centred
+    # it only afterwards: the clicks and the pixels read go by where it ends up.
+    for _ in $(seq 50); do
+        eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
+        [ "$X,$Y" != "0,0" ] && break
+        sleep 0.2
+    done
     WIN_X=$X WIN_Y=$Y
     log "window $WINDOW at $WIN_X,$WIN_Y, ${WIDTH}x$HEIGHT"
     [ "$WIDTH" = 500 ] && [ "$HEIGHT" = 452 ] || fail "the window is ${WIDTH}x$HEIGHT, not 500x452"

@@ -43,15 +43,6 @@ log "Wine is ready"
 # ports are named: the client's long name keeps the ports' own names.
 start_sim --from-wine --client-name "Zarvik simulated unit"
 start_app
-# Wine maps the window at 0,0 first and moves it to where the updater centred
-# it only afterwards: the clicks and the pixels read go by where it ends up.
-for _ in $(seq 50); do
-    eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
-    [ "$X,$Y" != "0,0" ] && break
-    sleep 0.2
-done
-WIN_X=$X WIN_Y=$Y
-log "window moved to $WIN_X,$WIN_Y"
 wait_for_unit
 
 # Wine gives a window the keys only once it is active: a click on the panel
