@@ -2,8 +2,9 @@
 
 #include "firmware/FirmwarePackage.h"
 
-RZ41FirmwareUpdaterApplication::RZ41FirmwareUpdaterApplication (MidiPortSystem& ports)
+RZ41FirmwareUpdaterApplication::RZ41FirmwareUpdaterApplication (MidiPortSystem& ports, PackageFactory createPackage)
     : midiManager (ports)
+    , packageFactory (std::move (createPackage))
 {
 }
 
@@ -81,5 +82,5 @@ void RZ41FirmwareUpdaterApplication::systemRequestedQuit()
 
 void RZ41FirmwareUpdaterApplication::createFirmwareItems()
 {
-    FirmwarePackage::createFirmwareItems (firmwareItems);
+    packageFactory (firmwareItems);
 }

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "control/Controller.h"
 #include "firmware/FirmwareItem.h"
+#include "firmware/FirmwarePackage.h"
 #include "midi/MidiManager.h"
 #include "ui/MainWindowComponent.h"
 
@@ -19,9 +20,13 @@
 class RZ41FirmwareUpdaterApplication final : public juce::JUCEApplication
 {
 public:
+    /** Fills the item list at start: the embedded package in the program, another in tests. */
+    using PackageFactory = std::function<void (juce::OwnedArray<FirmwareItem>&)>;
+
     /** Uses the given MIDI ports, which must outlive the application: the
         system's in the program, in-process ones in tools and tests. */
-    explicit RZ41FirmwareUpdaterApplication (MidiPortSystem& ports = MidiPortSystem::getSystemPorts());
+    explicit RZ41FirmwareUpdaterApplication (MidiPortSystem& ports = MidiPortSystem::getSystemPorts(),
+                                             PackageFactory createPackage = FirmwarePackage::createFirmwareItems);
     ~RZ41FirmwareUpdaterApplication() override;
 
     const juce::String getApplicationName() override;
@@ -52,6 +57,7 @@ private:
     // Released in reverse order: the quit requests, so that none comes during
     // teardown, then the items, and the MIDI manager last.
     MidiManager midiManager;
+    const PackageFactory packageFactory;
     std::unique_ptr<MainWindowComponent> mainComponent;
     std::unique_ptr<Controller> controller;
     std::unique_ptr<MainWindow> mainWindow;

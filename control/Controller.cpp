@@ -8,6 +8,10 @@ namespace
 constexpr int pollIntervalMs = 100;
 constexpr int chunksPerProgressReport = 20;
 
+// How long startUpdate waits for a unit on new ports to answer: time enough
+// for the ports to be opened and asked at several polls.
+constexpr int identifyingPolls = 30;
+
 constexpr const char* controlFirmwareName = "Control Firmware";
 constexpr const char* audioApplicationName = "Audio Application Firmware";
 constexpr const char* graphicsApplicationName = "Graphics Application Firmware";
@@ -32,8 +36,10 @@ Controller::Controller (MidiManager* midiManager_, juce::OwnedArray<FirmwareItem
     , firmwareKind (firmwareKind_)
     , log (std::move (logFile))
 {
-    if (checkHardwarePresent())
-        connectToHardware();
+    const auto ports = UnitPorts::list (*midiManager);
+
+    if (checkHardwarePresent (ports) && ! ports.listsSeveralUnits())
+        connectToHardware (ports);
 
     resetUpdate();
     startTimer (pollIntervalMs);
@@ -76,71 +82,111 @@ void Controller::removeListener (Listener* listener)
 //==============================================================================
 void Controller::timerCallback()
 {
-    if (updateRunning)
+    // While images are sent, or after an abort until the reset, nothing is polled.
+    if (phase == Phase::sending || phase == Phase::aborted)
         return;
 
-    if (checkHardwarePresent())
-    {
-        if (versionQueryPending)
-            connectToHardware();
+    const auto ports = UnitPorts::list (*midiManager);
 
+    if (! checkHardwarePresent (ports))
+    {
+        closeItemPorts();
+
+        // Whatever is plugged in next may be another unit; replies still on
+        // their way to the message thread came from this one.
+        forgetUnit();
+        unitLeft = true;
+        continueIdentifying (ports, true);
         return;
     }
 
-    for (auto* item : *items)
+    if (std::exchange (unitLeft, false) && checkingUpdate)
     {
-        midiManager->closeInputPort (item->getPortName());
-        midiManager->closeOutputPort (item->getPortName());
+        // Back after it left, as a unit does when it restarts after an update:
+        // what it reports now is what it runs.
+        for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
+            setCheck (processor, waitingForUnit);
+
+        checkLogged = false;
+
+        if (phase == Phase::finished)
+            askAfterUpdate = true;
+        else
+            versionQueryPending = true;
     }
 
-    // Whatever is plugged in next may be another unit; replies still on their
-    // way to the message thread came from this one.
-    forgetUnit();
+    // Nobody is asked while more than one unit answers to the names.
+    if (! ports.listsSeveralUnits())
+    {
+        const auto ask = (phase == Phase::idle && versionQueryPending)
+                         || (phase == Phase::finished && askAfterUpdate)
+                         || phase == Phase::identifying;
+
+        if (ask)
+            connectToHardware (ports);
+    }
+
+    continueIdentifying (ports, true);
 }
 
-bool Controller::checkHardwarePresent()
+bool Controller::checkHardwarePresent (const UnitPorts& ports)
 {
     auto present = true;
 
-    // Every item is looked at, so each poll costs the same whatever is missing.
     for (auto* item : *items)
-        if (! midiManager->isInputPortAvailable (item->getPortName()))
+        if (! ports.listsInput (item->getPortName()))
             present = false;
 
+    const auto several = ports.listsSeveralUnits();
+    listeners.call ([several] (Listener& l)
+                    { l.severalUnitsDetectedChanged (several); });
     listeners.call ([present] (Listener& l)
                     { l.hardwareDetectedChanged (present); });
     return present;
 }
 
-void Controller::connectToHardware()
+void Controller::connectToHardware (const UnitPorts& ports)
 {
-    for (auto* item : *items)
-        midiManager->openOutputPort (item->getPortName());
+    // Only the one port of each name is opened and asked: what answers on it
+    // is the unit that later gets the firmware.
+    connectedPorts = ports;
+
+    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
+        if (ports.isSingle (processor))
+            midiManager->openOutputDevice (ports.output (processor));
 
     // Asked once before the inputs are open and once after: a unit that
     // answers at once is heard the second time at the latest.
-    for (int processor = 0; processor < 3; ++processor)
+    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
         requestFirmwareVersion (processor);
 
     midiManager->addListener (this);
 
-    for (auto* item : *items)
-        midiManager->openInputPort (item->getPortName());
+    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
+        if (ports.isSingle (processor))
+            midiManager->openInputDevice (ports.input (processor));
 
-    for (int processor = 0; processor < 3; ++processor)
+    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
         requestFirmwareVersion (processor);
 }
 
 void Controller::requestFirmwareVersion (int processor)
 {
-    const auto portName = VersionQuery::portNameForProcessor (processor);
+    if (juce::isPositiveAndBelow (processor, UnitPorts::numProcessors) && connectedPorts.isSingle (processor))
+        midiManager->sendMessageToDevice (connectedPorts.output (processor).identifier, VersionQuery::createIdentityRequest());
+}
 
-    if (portName.isNotEmpty())
-        midiManager->sendMessageToPort (portName, VersionQuery::createIdentityRequest());
+void Controller::closeItemPorts()
+{
+    for (auto* item : *items)
+    {
+        midiManager->closeInputPort (item->getPortName());
+        midiManager->closeOutputPort (item->getPortName());
+    }
 }
 
 //==============================================================================
-void Controller::midiMessageReceived (MidiInputPort*, const juce::MidiMessage& message)
+void Controller::midiMessageReceived (MidiInputPort* source, const juce::MidiMessage& message)
 {
     // On an input thread. Taking the message-manager lock here could hang the
     // program: the port layer holds its own lock while it calls us, and the
@@ -154,16 +200,12 @@ void Controller::midiMessageReceived (MidiInputPort*, const juce::MidiMessage& m
     if (! VersionQuery::isVersionReply (body))
         return;
 
-    const Reply reply { VersionQuery::versionFromReply (body), VersionQuery::isRehearsalReply (body) };
-    const auto processor = VersionQuery::processorOfReply (body);
+    const Reply reply { VersionQuery::processorOfReply (body), VersionQuery::versionFromReply (body), VersionQuery::isRehearsalReply (body) };
     bool handOver;
 
     {
         const std::lock_guard<std::mutex> l (repliesLock);
-        pendingReplies.answered = true;
-
-        if (processor >= 0)
-            pendingReplies.replies[(size_t) processor] = reply;
+        pendingReplies.replies[source != nullptr ? source->getIdentifier() : juce::String()] = reply;
 
         // One hand-over at a time, however fast replies come in: a unit that
         // floods the port must not bury the message thread under messages.
@@ -188,58 +230,289 @@ void Controller::midiMessageReceived (MidiInputPort*, const juce::MidiMessage& m
 
 void Controller::handlePendingReplies()
 {
-    PendingReplies replies;
+    PendingReplies pending;
 
     {
         const std::lock_guard<std::mutex> l (repliesLock);
-        std::swap (replies, pendingReplies);
+        std::swap (pending, pendingReplies);
     }
 
-    if (! replies.answered)
+    if (pending.replies.empty())
         return;
 
     // Any version reply counts as the unit's answer, even one that names no
     // processor of ours.
     versionQueryPending = false;
 
-    for (int processor = 0; processor < (int) replies.replies.size(); ++processor)
+    for (const auto& [input, reply] : pending.replies)
     {
-        if (const auto& reply = replies.replies[(size_t) processor])
+        replies[input] = reply;
+
+        if (reply.processor >= 0)
         {
-            rehearsalProcessors[(size_t) processor] = reply->fromRehearsalUnit;
-            listeners.call ([&] (Listener& l)
-                            { l.currentVersionChanged (processor, reply->version); });
+            listeners.call ([&, processor = reply.processor] (Listener& l)
+                            { l.currentVersionChanged (processor, reply.version); });
+            checkVersion (reply.processor, reply.version);
         }
     }
-}
 
-bool Controller::canUpdateConnectedUnit() const
-{
-    return firmwareKind == FirmwarePackage::Kind::release
-           || std::all_of (rehearsalProcessors.begin(), rehearsalProcessors.end(), [] (bool marked)
-                           { return marked; });
+    const auto ports = UnitPorts::list (*midiManager);
+
+    if (phase == Phase::finished && isIdentified (ports))
+        askAfterUpdate = false;
+
+    continueIdentifying (ports, false);
 }
 
 void Controller::forgetUnit()
 {
-    rehearsalProcessors.fill (false);
+    replies.clear();
+    connectedPorts = {};
+
+    if (! checkingUpdate)
+        for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
+            setCheck (processor, notChecked);
 
     const std::lock_guard<std::mutex> l (repliesLock);
-    pendingReplies.replies = {};
-    pendingReplies.answered = false;
+    pendingReplies.replies.clear();
+}
+
+bool Controller::isIdentified (const UnitPorts& ports, int processor) const
+{
+    if (! juce::isPositiveAndBelow (processor, UnitPorts::numProcessors))
+        return false;
+
+    // The reply must have come from the only input now listed under the
+    // processor's name, asked beside the only output listed there now, and
+    // name that processor.
+    if (! ports.isSingle (processor) || ! connectedPorts.isSingle (processor)
+        || ports.input (processor) != connectedPorts.input (processor)
+        || ports.output (processor) != connectedPorts.output (processor))
+        return false;
+
+    const auto reply = replies.find (ports.input (processor).identifier);
+    return reply != replies.end() && reply->second.processor == processor;
+}
+
+bool Controller::isIdentified (const UnitPorts& ports) const
+{
+    // Every processor that an item goes to.
+    for (auto* item : *items)
+        if (! isIdentified (ports, UnitPorts::processorOf (item->getPortName())))
+            return false;
+
+    return true;
+}
+
+bool Controller::isRehearsalUnit (const UnitPorts& ports) const
+{
+    // All three processors, whatever the items: the unit as a whole says what it is.
+    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
+        if (! isIdentified (ports, processor) || ! replies.at (ports.input (processor).identifier).fromRehearsalUnit)
+            return false;
+
+    return true;
+}
+
+std::optional<juce::MidiDeviceInfo> Controller::identifiedOutput (const juce::String& portName) const
+{
+    const auto processor = UnitPorts::processorOf (portName);
+
+    if (juce::isPositiveAndBelow (processor, UnitPorts::numProcessors) && connectedPorts.isSingle (processor))
+        return connectedPorts.output (processor);
+
+    return std::nullopt;
+}
+
+std::array<juce::String, UnitPorts::numProcessors> Controller::identifiedVersions() const
+{
+    std::array<juce::String, UnitPorts::numProcessors> versions;
+
+    for (const auto& [input, reply] : replies)
+        for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
+            if (connectedPorts.isSingle (processor) && connectedPorts.input (processor).identifier == input && reply.processor == processor)
+                versions[(size_t) processor] = reply.version;
+
+    return versions;
+}
+
+bool Controller::allItemPortsListed (const UnitPorts& ports) const
+{
+    for (auto* item : *items)
+        if (! ports.listsInput (item->getPortName()))
+            return false;
+
+    return true;
+}
+
+int Controller::refusalFor (const UnitPorts& ports) const
+{
+    if (ports.listsSeveralUnits())
+        return moreThanOneUnit;
+
+    if (firmwareKind == FirmwarePackage::Kind::testFirmware && ! isRehearsalUnit (ports))
+        return testFirmwareOnly;
+
+    return noRefusal;
+}
+
+bool Controller::canUpdateConnectedUnit() const
+{
+    return refusalFor (UnitPorts::list (*midiManager)) == noRefusal;
+}
+
+int Controller::checkBeforeUpdate()
+{
+    checkingUpdate = false;
+    askAfterUpdate = false;
+    return refusalFor (UnitPorts::list (*midiManager));
+}
+
+//==============================================================================
+void Controller::setCheck (int processor, int check)
+{
+    if (std::exchange (checks[(size_t) processor], check) != check)
+        listeners.call ([processor, check] (Listener& l)
+                        { l.versionCheckChanged (processor, check); });
+}
+
+void Controller::checkVersion (int processor, const juce::String& version)
+{
+    const auto carried = version == availableVersions[processor];
+
+    if (! checkingUpdate)
+    {
+        // Before an update only a unit that runs the carried version is told so.
+        setCheck (processor, carried ? upToDate : notChecked);
+        return;
+    }
+
+    checkedVersions[(size_t) processor] = version;
+    setCheck (processor, carried ? upToDate : notUpToDate);
+
+    const auto answered = std::none_of (checks.begin(), checks.end(), [] (int c)
+                                        { return c == waitingForUnit; });
+
+    if (answered && ! std::exchange (checkLogged, true))
+    {
+        std::array<juce::String, UnitPorts::numProcessors> carriedVersions;
+
+        for (int p = 0; p < UnitPorts::numProcessors; ++p)
+            carriedVersions[(size_t) p] = availableVersions[p];
+
+        log.updateChecked (checkedVersions, carriedVersions);
+    }
+}
+
+void Controller::startCheckingUpdate()
+{
+    checkingUpdate = true;
+    askAfterUpdate = false;
+    unitLeft = false;
+    checkLogged = false;
+    checkedVersions = {};
+
+    // What the unit said before it was updated says nothing of what it runs now.
+    replies.clear();
+
+    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
+        setCheck (processor, waitingForUnit);
 }
 
 //==============================================================================
 void Controller::startUpdate (bool solvaneMode)
 {
-    // A second set of senders would interleave with the first on every port;
-    // test firmware written into a real unit's processors would disable it.
-    if (updateRunning || ! canUpdateConnectedUnit())
+    // A second set of senders would interleave with the first on every port.
+    if (phase != Phase::idle)
         return;
 
     versionQueryPending = false;
+    checkingUpdate = false;
+    startWhenIdentified (solvaneMode, UnitPorts::list (*midiManager), true);
+}
+
+void Controller::startWhenIdentified (bool solvaneMode, const UnitPorts& ports, bool mayIdentify)
+{
+    if (ports.listsSeveralUnits())
+    {
+        refuse (moreThanOneUnit);
+        return;
+    }
+
+    const auto testFirmware = firmwareKind == FirmwarePackage::Kind::testFirmware;
+
+    // A unit that is gone gets the abort message from a release, which finds
+    // its ports missing; test firmware explains that it found no rehearsal unit.
+    if (! allItemPortsListed (ports))
+    {
+        if (testFirmware)
+            refuse (testFirmwareOnly);
+        else
+            beginUpdate (solvaneMode, ports);
+
+        return;
+    }
+
+    if (isIdentified (ports))
+    {
+        // Test firmware written into a real unit's processors would disable it.
+        if (testFirmware && ! isRehearsalUnit (ports))
+            refuse (testFirmwareOnly);
+        else
+            beginUpdate (solvaneMode, ports);
+
+        return;
+    }
+
+    if (! mayIdentify)
+    {
+        refuse (testFirmware ? testFirmwareOnly : unitNotIdentified);
+        return;
+    }
+
+    // Other ports than the ones that answered, as after the unit was switched
+    // off and on: they are asked who they are before anything is sent.
+    phase = Phase::identifying;
+    solvaneModeToStart = solvaneMode;
+    identifyingPollsLeft = identifyingPolls;
+    listeners.call ([] (Listener& l)
+                    { l.updateInProgressChanged (true); });
+    connectToHardware (ports);
+}
+
+void Controller::continueIdentifying (const UnitPorts& ports, bool polled)
+{
+    if (phase != Phase::identifying)
+        return;
+
+    const auto timeUp = polled && --identifyingPollsLeft <= 0;
+
+    if (ports.listsSeveralUnits() || ! allItemPortsListed (ports) || isIdentified (ports) || timeUp)
+    {
+        phase = Phase::idle;
+        startWhenIdentified (solvaneModeToStart, ports, false);
+    }
+}
+
+void Controller::refuse (Refusal reason)
+{
+    if (std::exchange (phase, Phase::idle) == Phase::identifying)
+        listeners.call ([] (Listener& l)
+                        { l.updateInProgressChanged (false); });
+
+    listeners.call ([reason] (Listener& l)
+                    { l.updateRefused (reason); });
+}
+
+void Controller::beginUpdate (bool solvaneMode, const UnitPorts& ports)
+{
+    phase = Phase::sending;
+    versionQueryPending = false;
     totalChunks = 0;
     std::vector<const FirmwareItem*> sent;
+
+    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
+        setCheck (processor, notChecked);
 
     for (auto* item : *items)
     {
@@ -256,6 +529,7 @@ void Controller::startUpdate (bool solvaneMode)
     }
 
     log.updateStarted (solvaneMode, sent);
+    log.versionsRead ("before the update", identifiedVersions());
 
     chunksSent = 0;
     updateRunning = true;
@@ -268,7 +542,11 @@ void Controller::startUpdate (bool solvaneMode)
 
     for (auto* item : *items)
     {
-        if (! midiManager->isOutputPortAvailable (item->getPortName()))
+        const auto output = isIdentified (ports) ? identifiedOutput (item->getPortName()) : std::nullopt;
+        const auto listed = output.has_value() ? midiManager->isOutputDeviceAvailable (output->identifier)
+                                               : midiManager->isOutputPortAvailable (item->getPortName());
+
+        if (! listed)
         {
             log.portMissing (*item);
             abortUpdate();
@@ -294,17 +572,24 @@ void Controller::addSender (FirmwareItem* item)
 {
     auto* sender = senders.add (new FirmwareSysexSender (item, midiManager));
     sender->addListener (this);
+
+    // Firmware goes only to the output that was identified beside the input
+    // that answered, never to another port that shares its name.
+    if (const auto output = identifiedOutput (item->getPortName()))
+        sender->setTargetDevice (*output);
 }
 
 void Controller::resetUpdate()
 {
     senders.clear();
+    phase = Phase::idle;
     updateRunning = false;
     versionQueryPending = true;
+    askAfterUpdate = false;
 
     // The unit says again what it is before the next update. Replies on their
     // way still count: they come from the unit plugged in now.
-    rehearsalProcessors.fill (false);
+    replies.clear();
 
     listeners.call ([] (Listener& l)
                     { l.updateInProgressChanged (false); });
@@ -314,6 +599,8 @@ void Controller::resetUpdate()
 
 void Controller::abortUpdate()
 {
+    phase = Phase::aborted;
+
     for (auto* sender : senders)
     {
         sender->stopSending();
@@ -356,7 +643,9 @@ void Controller::sysexSenderStatusChanged (FirmwareSysexSender* sender, const ju
     {
         ++chunksSent;
 
-        if (chunksSent % chunksPerProgressReport == 0)
+        // Only the end of the update reports 1.0, once: the last slice sent is
+        // not yet the last image complete.
+        if (chunksSent % chunksPerProgressReport == 0 && chunksSent < totalChunks)
         {
             const auto progress = (double) chunksSent / (double) totalChunks;
             listeners.call ([progress] (Listener& l)
@@ -418,13 +707,10 @@ void Controller::startNextWaitingSender (const FirmwareSysexSender& finished)
 
 void Controller::finishUpdate()
 {
+    phase = Phase::finished;
     log.updateEnded ("complete: every image sent");
-
-    for (auto* item : *items)
-    {
-        midiManager->closeInputPort (item->getPortName());
-        midiManager->closeOutputPort (item->getPortName());
-    }
+    closeItemPorts();
+    startCheckingUpdate();
 
     listeners.call ([] (Listener& l)
                     { l.progressChanged (1.0); });

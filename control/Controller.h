@@ -1,11 +1,13 @@
 #pragma once
 
+#include "UnitPorts.h"
 #include "UpdateLog.h"
 #include "firmware/FirmwarePackage.h"
 #include "firmware/FirmwareSysexSender.h"
 #include "midi/MidiManager.h"
 
 #include <juce_events/juce_events.h>
+#include <map>
 #include <mutex>
 #include <optional>
 
@@ -13,6 +15,14 @@
     Runs a firmware update: polls for the unit every 100 ms, reads its versions,
     streams the firmware items through one sender each, counts progress,
     aborts and resets, and reports everything to its listeners.
+
+    The unit is the set of ports it was identified on: the versions and the
+    rehearsal marks belong to the inputs that answered, and firmware goes only
+    to the outputs listed beside them. While more than one port is listed
+    under any of the unit's names nothing is sent; when the ports behind the
+    names change, the unit is identified again before anything is sent. After
+    an update the unit's versions are read again once it is back, to tell
+    whether the update took.
 
     Lives on the message thread: every listener callback is made there.
     Neither the MIDI manager nor the items are owned; both outlive it.
@@ -31,6 +41,16 @@ public:
         virtual void progressChanged (const double& /*progress*/) {}
         virtual void updateInProgressChanged (bool /*inProgress*/) {}
         virtual void firmwareItemStateChanged (int /*item*/, int /*state*/) {}
+
+        /** More than one port is listed under one of the unit's names (or no
+            longer is); reported at every presence check, before hardwareDetectedChanged. */
+        virtual void severalUnitsDetectedChanged (bool /*severalUnits*/) {}
+
+        /** How a processor's reported version compares with the carried one (VersionCheck). */
+        virtual void versionCheckChanged (int /*processor*/, int /*check*/) {}
+
+        /** startUpdate sent nothing, for this reason (Refusal). */
+        virtual void updateRefused (int /*reason*/) {}
 
         virtual ~Listener() = default;
     };
@@ -55,6 +75,25 @@ public:
         aborted = 4
     };
 
+    /** Codes of versionCheckChanged. A version that differs is "not up to
+        date" only after an update; before one it is simply not checked. */
+    enum VersionCheck
+    {
+        notChecked = 0,
+        waitingForUnit = 1, // after an update, until the unit is back and has answered
+        upToDate = 2,
+        notUpToDate = 3
+    };
+
+    /** Codes of updateRefused, and of checkBeforeUpdate. */
+    enum Refusal
+    {
+        noRefusal = -1,
+        testFirmwareOnly = 0, // test firmware, and no rehearsal unit identified itself
+        moreThanOneUnit = 1, // more than one port under one of the unit's names
+        unitNotIdentified = 2 // the unit did not answer on all of its ports
+    };
+
     /** Test firmware (`firmwareKind`) is sent only to a rehearsal unit; a
         release goes to any unit. The record of updates goes to `logFile`, by
         default this user's (UpdateLog::getDefaultFile). */
@@ -63,17 +102,25 @@ public:
 
     FirmwarePackage::Kind getFirmwareKind() const noexcept { return firmwareKind; }
 
-    /** Whether startUpdate would send anything to the unit now: a release
-        always; test firmware only when the identity replies of all three
-        processors, since the unit was last found, marked it a rehearsal unit. */
+    /** Whether startUpdate may send to the unit connected now: only one unit
+        is connected, and for test firmware the identity replies of all three
+        of its processors, since it was last found, marked it a rehearsal unit. */
     bool canUpdateConnectedUnit() const;
+
+    /** Called when the user asks for an update, before the instructions:
+        why startUpdate would refuse the unit connected now, or noRefusal.
+        Ends the reading of the unit's versions after the last update. */
+    int checkBeforeUpdate();
 
     /** Registers a listener and reports the available versions to every listener. */
     void addListener (Listener* listener);
     void removeListener (Listener* listener);
 
-    /** Starts an update; in Solvane mode only the application and control images
-        are sent. Does nothing at all while canUpdateConnectedUnit is false. */
+    /** Starts an update; in Solvane mode only the application and control
+        images are sent. When the unit's ports are not the ones it was
+        identified on, it is identified first (updateInProgressChanged (true)
+        meanwhile), for at most a few seconds. What is refused sends nothing
+        and is reported through updateRefused. */
     void startUpdate (bool solvaneMode);
 
     /** Deletes the senders and returns to searching for the unit. */
@@ -93,9 +140,18 @@ public:
     bool versionQueryPending = true;
 
 private:
+    enum class Phase
+    {
+        idle,
+        identifying, // startUpdate waits for the unit to answer on the ports it has now
+        sending,
+        finished,
+        aborted
+    };
+
     void timerCallback() override;
-    bool checkHardwarePresent();
-    void connectToHardware();
+    bool checkHardwarePresent (const UnitPorts& ports);
+    void connectToHardware (const UnitPorts& ports);
     void requestFirmwareVersion (int processor);
     void addSender (FirmwareItem* item);
     void abortUpdate();
@@ -106,6 +162,23 @@ private:
     void startNextWaitingSender (const FirmwareSysexSender& finished);
     void finishUpdate();
     void forgetUnit();
+    void closeItemPorts();
+
+    void startWhenIdentified (bool solvaneMode, const UnitPorts& ports, bool mayIdentify);
+    void continueIdentifying (const UnitPorts& ports, bool polled);
+    void beginUpdate (bool solvaneMode, const UnitPorts& ports);
+    void refuse (Refusal reason);
+    int refusalFor (const UnitPorts& ports) const;
+    bool allItemPortsListed (const UnitPorts& ports) const;
+    bool isIdentified (const UnitPorts& ports, int processor) const;
+    bool isIdentified (const UnitPorts& ports) const;
+    bool isRehearsalUnit (const UnitPorts& ports) const;
+    std::optional<juce::MidiDeviceInfo> identifiedOutput (const juce::String& portName) const;
+    std::array<juce::String, UnitPorts::numProcessors> identifiedVersions() const;
+
+    void setCheck (int processor, int check);
+    void checkVersion (int processor, const juce::String& version);
+    void startCheckingUpdate();
 
     juce::OwnedArray<FirmwareItem>* const items;
     MidiManager* const midiManager;
@@ -117,22 +190,37 @@ private:
     juce::CriticalSection lock;
     UpdateLog log;
 
-    // Which processors' latest replies carried the rehearsal marker.
-    std::array<bool, 3> rehearsalProcessors {};
+    Phase phase = Phase::idle;
+    bool solvaneModeToStart = false;
+    int identifyingPollsLeft = 0;
 
     struct Reply
     {
+        int processor = -1; // named by the reply's processor code
         juce::String version;
         bool fromRehearsalUnit = false;
     };
 
+    // The ports the unit was last asked on, and the latest version reply of
+    // each input, by the input's identifier. Emptied whenever the unit is gone.
+    UnitPorts connectedPorts;
+    std::map<juce::String, Reply> replies;
+
+    // Reading the unit's versions after an update: from its completion until
+    // the user asks for the next update. The unit counts as back once its
+    // ports have gone and returned, or once the user has confirmed the reset.
+    bool checkingUpdate = false;
+    bool askAfterUpdate = false;
+    bool unitLeft = false;
+    bool checkLogged = false;
+    std::array<int, UnitPorts::numProcessors> checks {};
+    std::array<juce::String, UnitPorts::numProcessors> checkedVersions;
+
     // Version replies read on the input threads and not yet handled on the
-    // message thread: the latest reply of each processor, and whether any
-    // reply came at all.
+    // message thread: the latest reply of each input.
     struct PendingReplies
     {
-        std::array<std::optional<Reply>, 3> replies;
-        bool answered = false;
+        std::map<juce::String, Reply> replies;
         bool handOverQueued = false;
     };
 

@@ -1,4 +1,5 @@
 #include "UpdateLog.h"
+#include "VersionQuery.h"
 
 #include <cstdio>
 #include <juce_cryptography/juce_cryptography.h>
@@ -62,6 +63,35 @@ void UpdateLog::updateEnded (const juce::String& outcome)
     updateOpen = false;
     const auto seconds = (juce::Time::getMillisecondCounterHiRes() - startedMs) / 1000.0;
     append ("update " + outcome + " after " + juce::String (seconds, 1) + " s", false);
+}
+
+void UpdateLog::versionsRead (const juce::String& when, const Versions& versions)
+{
+    juce::StringArray parts;
+
+    for (size_t processor = 0; processor < versions.size(); ++processor)
+        parts.add ("\"" + VersionQuery::portNameForProcessor ((int) processor) + "\" "
+                   + (versions[processor].isNotEmpty() ? versions[processor] : juce::String ("no answer")));
+
+    append ("versions " + when + ": " + parts.joinIntoString (", "), false);
+}
+
+void UpdateLog::updateChecked (const Versions& reported, const Versions& carried)
+{
+    versionsRead ("after the update", reported);
+
+    juce::StringArray differing;
+
+    for (size_t processor = 0; processor < reported.size(); ++processor)
+        if (reported[processor] != carried[processor])
+            differing.add ("\"" + VersionQuery::portNameForProcessor ((int) processor) + "\" reports " + reported[processor]
+                           + " instead of " + carried[processor]);
+
+    // A firmware that did not take leaves the unit as it was: the user must know.
+    if (differing.isEmpty())
+        append ("the update took: up to date", false);
+    else
+        append ("the update did not take: " + differing.joinIntoString (", "), true);
 }
 
 void UpdateLog::append (const juce::String& text, bool alsoToStandardError)

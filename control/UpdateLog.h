@@ -2,6 +2,7 @@
 
 #include "firmware/FirmwareItem.h"
 
+#include <array>
 #include <juce_core/juce_core.h>
 #include <vector>
 
@@ -38,6 +39,17 @@ public:
 
     /** How the update ended, in words; logged once per update. */
     void updateEnded (const juce::String& outcome);
+
+    using Versions = std::array<juce::String, 3>;
+
+    /** The versions the unit's processors reported (control, audio, graphics;
+        empty where one did not answer), `when` saying when they were read. */
+    void versionsRead (const juce::String& when, const Versions& versions);
+
+    /** The versions the unit reported once it was back after an update, and
+        the verdict against the versions carried: "up to date", or "did not
+        take" with what each processor that differs reports. */
+    void updateChecked (const Versions& reported, const Versions& carried);
 
 private:
     void append (const juce::String& text, bool alsoToStandardError);

@@ -19,6 +19,11 @@ void FirmwareSysexSender::addListener (Listener* listener)
         listeners.add (listener);
 }
 
+void FirmwareSysexSender::setTargetDevice (const juce::MidiDeviceInfo& output)
+{
+    targetDevice = output;
+}
+
 juce::String FirmwareSysexSender::getItemName() const
 {
     return item != nullptr ? item->getDisplayName() : juce::String();
@@ -38,7 +43,11 @@ void FirmwareSysexSender::startSending()
 
     const auto portName = item->getPortName();
     midiManager->closeInputPort (portName);
-    midiManager->openOutputPort (portName);
+
+    if (targetDevice.has_value())
+        midiManager->openOutputDevice (*targetDevice);
+    else
+        midiManager->openOutputPort (portName);
 
     chunksSent = 0;
     errorReason = {};
@@ -50,7 +59,7 @@ void FirmwareSysexSender::startSending()
     // within "Started" is overridden.
     // The thread gets its own reference to the image: a program that quits
     // mid-transfer deletes the items before it stops the senders.
-    Transfer transfer { item->getSharedImageData(), portName, (size_t) item->chunkSize, (size_t) item->numChunks, std::chrono::microseconds (item->intervalMs * 1000) };
+    Transfer transfer { item->getSharedImageData(), portName, targetDevice.has_value() ? targetDevice->identifier : juce::String(), (size_t) item->chunkSize, (size_t) item->numChunks, std::chrono::microseconds (item->intervalMs * 1000) };
     const auto run = ++currentRun;
     sending = true;
     pacingThread = std::thread ([this, run, t = std::move (transfer)]
@@ -85,7 +94,8 @@ void FirmwareSysexSender::pace (int run, const Transfer& transfer)
 {
     using PacingClock::Clock;
 
-    const auto& [image, portName, chunkSize, numChunks, interval] = transfer;
+    const auto& [image, portName, deviceIdentifier, chunkSize, numChunks, interval] = transfer;
+    const auto toDevice = deviceIdentifier.isNotEmpty();
     const PacingClock::PreciseWaits preciseWaits;
     auto deadline = Clock::now() + interval;
 
@@ -98,7 +108,7 @@ void FirmwareSysexSender::pace (int run, const Transfer& transfer)
         if (currentRun != run)
             return;
 
-        if (! midiManager->isOutputPortAvailable (portName))
+        if (! (toDevice ? midiManager->isOutputDeviceAvailable (deviceIdentifier) : midiManager->isOutputPortAvailable (portName)))
         {
             post (run, Status::error, "unplugged: the system no longer lists the port");
             return;
@@ -113,7 +123,9 @@ void FirmwareSysexSender::pace (int run, const Transfer& transfer)
         const auto offset = index * chunkSize;
         const auto size = juce::jmin (chunkSize, image->getSize() - offset);
         auto handedOver = Clock::now();
-        const auto sent = midiManager->sendToPort (portName, static_cast<const char*> (image->getData()) + offset, size, &handedOver);
+        const auto* slice = static_cast<const char*> (image->getData()) + offset;
+        const auto sent = toDevice ? midiManager->sendToDevice (deviceIdentifier, slice, size, &handedOver)
+                                   : midiManager->sendToPort (portName, slice, size, &handedOver);
 
         // The next slice may go one interval after this one was handed to the
         // system, and no earlier: a late slice moves the whole schedule on.

@@ -5,6 +5,7 @@
 
 #include <juce_events/juce_events.h>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 /**
@@ -40,6 +41,11 @@ public:
 
     /** Adds a listener unless it is already registered. */
     void addListener (Listener* listener);
+
+    /** Sends to the output of that identifier alone, the one the unit was
+        identified on, instead of to every output of the item's port name.
+        Takes effect at the next start. */
+    void setTargetDevice (const juce::MidiDeviceInfo& output);
 
     /** Starts, or restarts from the first slice. */
     void startSending();
@@ -83,7 +89,7 @@ private:
     struct Transfer
     {
         std::shared_ptr<const juce::MemoryBlock> image;
-        juce::String portName;
+        juce::String portName, deviceIdentifier;
         size_t chunkSize, numChunks;
         std::chrono::microseconds interval;
     };
@@ -97,6 +103,7 @@ private:
 
     juce::ListenerList<Listener> listeners;
     MidiManager* const midiManager;
+    std::optional<juce::MidiDeviceInfo> targetDevice;
 
     // Message thread only.
     bool sending = false;

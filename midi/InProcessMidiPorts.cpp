@@ -40,6 +40,7 @@ public:
     }
 
     juce::String getName() const override { return device->name; }
+    juce::String getIdentifier() const override { return device->identifier; }
 
     void start() override
     {

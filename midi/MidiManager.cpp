@@ -67,40 +67,56 @@ MidiManager::~MidiManager()
 void MidiManager::openOutputPort (const juce::String& portName)
 {
     for (auto& output : openOutputs)
-        if (output.name == portName)
+        if (output.info.name == portName)
             return;
 
     juce::String whyNot = "no device of that name is listed";
 
     for (auto& info : ports.getOutputs())
-    {
-        if (info.name != portName)
-            continue;
-
-        // A failed open only leaves the port closed; it must never escape into
-        // the caller's timer or button handler. Why it failed is kept for the
-        // transfer that then finds the port closed.
-        try
-        {
-            if (auto device = ports.openOutput (info.identifier))
-                addOutputPort (portName, std::move (device));
-            else
-                whyNot = "the system could not open it";
-        }
-        catch (const std::exception& e)
-        {
-            whyNot = juce::String::fromUTF8 (e.what());
-        }
-    }
+        if (info.name == portName)
+            openOutput (info, whyNot);
 
     const juce::ScopedLock sl (lock);
     outputOpenFailures[portName] = whyNot;
 }
 
-void MidiManager::addOutputPort (const juce::String& portName, std::unique_ptr<MidiOutputPort> device)
+void MidiManager::openOutputDevice (const juce::MidiDeviceInfo& device)
 {
+    for (auto& output : openOutputs)
+        if (output.info.identifier == device.identifier)
+            return;
+
+    juce::String whyNot = "no device of that identifier is listed";
+
+    for (auto& info : ports.getOutputs())
+        if (info == device)
+            openOutput (info, whyNot);
+
     const juce::ScopedLock sl (lock);
-    openOutputs.push_back ({ portName, std::make_shared<OpenOutput> (std::move (device)) });
+    outputOpenFailures[device.identifier] = whyNot;
+}
+
+void MidiManager::openOutput (const juce::MidiDeviceInfo& info, juce::String& whyNotOpen)
+{
+    // A failed open only leaves the port closed; it must never escape into
+    // the caller's timer or button handler. Why it failed is kept for the
+    // transfer that then finds the port closed.
+    try
+    {
+        if (auto device = ports.openOutput (info.identifier))
+        {
+            const juce::ScopedLock sl (lock);
+            openOutputs.push_back ({ info, std::make_shared<OpenOutput> (std::move (device)) });
+        }
+        else
+        {
+            whyNotOpen = "the system could not open it";
+        }
+    }
+    catch (const std::exception& e)
+    {
+        whyNotOpen = juce::String::fromUTF8 (e.what());
+    }
 }
 
 void MidiManager::closeOutputPort (const juce::String& portName)
@@ -108,7 +124,7 @@ void MidiManager::closeOutputPort (const juce::String& portName)
     const juce::ScopedLock sl (lock);
 
     openOutputs.erase (std::remove_if (openOutputs.begin(), openOutputs.end(), [&] (const auto& output)
-                                       { return output.name == portName; }),
+                                       { return output.info.name == portName; }),
                        openOutputs.end());
 }
 
@@ -119,24 +135,36 @@ void MidiManager::openInputPort (const juce::String& portName)
             return;
 
     for (auto& info : ports.getInputs())
+        if (info.name == portName)
+            openInput (info);
+}
+
+void MidiManager::openInputDevice (const juce::MidiDeviceInfo& device)
+{
+    for (auto& input : openInputs)
+        if (input->getIdentifier() == device.identifier)
+            return;
+
+    for (auto& info : ports.getInputs())
+        if (info == device)
+            openInput (info);
+}
+
+void MidiManager::openInput (const juce::MidiDeviceInfo& info)
+{
+    try
     {
-        if (info.name != portName)
-            continue;
+        juce::Thread::sleep (inputOpenDelayMs);
 
-        try
+        if (auto device = ports.openInput (info.identifier, this))
         {
-            juce::Thread::sleep (inputOpenDelayMs);
-
-            if (auto device = ports.openInput (info.identifier, this))
-            {
-                const juce::ScopedLock sl (lock);
-                openInputs.push_back (std::move (device));
-                openInputs.back()->start();
-            }
+            const juce::ScopedLock sl (lock);
+            openInputs.push_back (std::move (device));
+            openInputs.back()->start();
         }
-        catch (const std::exception&)
-        {
-        }
+    }
+    catch (const std::exception&)
+    {
     }
 }
 
@@ -171,18 +199,18 @@ void MidiManager::closeInputPort (const juce::String& portName)
 }
 
 //==============================================================================
-std::vector<std::shared_ptr<MidiManager::OpenOutput>> MidiManager::findOutputs (const juce::String& portName, juce::String& whyNotOpen) const
+std::vector<std::shared_ptr<MidiManager::OpenOutput>> MidiManager::findOutputs (const juce::String& nameOrIdentifier, bool byIdentifier, juce::String& whyNotOpen) const
 {
     const juce::ScopedLock sl (lock);
     std::vector<std::shared_ptr<OpenOutput>> found;
 
     for (auto& output : openOutputs)
-        if (output.name == portName)
+        if ((byIdentifier ? output.info.identifier : output.info.name) == nameOrIdentifier)
             found.push_back (output.device);
 
     if (found.empty())
     {
-        const auto failure = outputOpenFailures.find (portName);
+        const auto failure = outputOpenFailures.find (nameOrIdentifier);
         whyNotOpen = "not open" + (failure != outputOpenFailures.end() ? ": " + failure->second : juce::String());
     }
 
@@ -192,9 +220,20 @@ std::vector<std::shared_ptr<MidiManager::OpenOutput>> MidiManager::findOutputs (
 int MidiManager::sendMessageToPort (const juce::String& portName, const juce::MidiMessage& message)
 {
     juce::String unused;
+    return sendMessage (findOutputs (portName, false, unused), message);
+}
+
+int MidiManager::sendMessageToDevice (const juce::String& identifier, const juce::MidiMessage& message)
+{
+    juce::String unused;
+    return sendMessage (findOutputs (identifier, true, unused), message);
+}
+
+int MidiManager::sendMessage (const std::vector<std::shared_ptr<OpenOutput>>& outputs, const juce::MidiMessage& message)
+{
     int delivered = 0;
 
-    for (auto& output : findOutputs (portName, unused))
+    for (auto& output : outputs)
         if (output->send (message.getRawData(), (size_t) message.getRawDataSize(), queryTimeLimit).wasOk())
             ++delivered;
 
@@ -204,11 +243,19 @@ int MidiManager::sendMessageToPort (const juce::String& portName, const juce::Mi
 juce::Result MidiManager::sendToPort (const juce::String& portName, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver)
 {
     juce::String whyNotOpen;
-    const auto outputs = findOutputs (portName, whyNotOpen);
+    const auto outputs = findOutputs (portName, false, whyNotOpen);
+    return outputs.empty() ? juce::Result::fail (whyNotOpen) : send (outputs, data, size, handedOver);
+}
 
-    if (outputs.empty())
-        return juce::Result::fail (whyNotOpen);
+juce::Result MidiManager::sendToDevice (const juce::String& identifier, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver)
+{
+    juce::String whyNotOpen;
+    const auto outputs = findOutputs (identifier, true, whyNotOpen);
+    return outputs.empty() ? juce::Result::fail (whyNotOpen) : send (outputs, data, size, handedOver);
+}
 
+juce::Result MidiManager::send (const std::vector<std::shared_ptr<OpenOutput>>& outputs, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver)
+{
     // Every device of the name gets the buffer, even after one has failed,
     // so that one failing unit does not cut the image of another short.
     auto result = juce::Result::ok();
@@ -227,6 +274,23 @@ juce::Result MidiManager::sendToPort (const juce::String& portName, const void* 
 bool MidiManager::isOutputPortAvailable (const juce::String& portName) const
 {
     return lists (ports.getOutputs(), portName);
+}
+
+bool MidiManager::isOutputDeviceAvailable (const juce::String& identifier) const
+{
+    const auto outputs = ports.getOutputs();
+    return std::any_of (outputs.begin(), outputs.end(), [&] (const auto& d)
+                        { return d.identifier == identifier; });
+}
+
+juce::Array<juce::MidiDeviceInfo> MidiManager::getInputDevices() const
+{
+    return ports.getInputs();
+}
+
+juce::Array<juce::MidiDeviceInfo> MidiManager::getOutputDevices() const
+{
+    return ports.getOutputs();
 }
 
 bool MidiManager::isInputPortAvailable (const juce::String& portName) const

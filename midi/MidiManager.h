@@ -35,6 +35,16 @@ public:
     void openInputPort (const juce::String& portName);
     void closeInputPort (const juce::String& portName);
 
+    /** The system's inputs and outputs now, names and identifiers, in its order. */
+    juce::Array<juce::MidiDeviceInfo> getInputDevices() const;
+    juce::Array<juce::MidiDeviceInfo> getOutputDevices() const;
+
+    /** Opens that one device, unless a device of that identifier is open
+        already; other devices of its name are left as they are. It counts as
+        open under its name for the operations by name. */
+    void openOutputDevice (const juce::MidiDeviceInfo& device);
+    void openInputDevice (const juce::MidiDeviceInfo& device);
+
     /** Sends the message's bytes, verbatim, to every open output of that name,
         in the order they were opened; returns once all of them have taken it,
         or have failed to within a short time limit (these are small messages
@@ -56,8 +66,15 @@ public:
         about to take the bytes (see MidiOutputPort::send). */
     juce::Result sendToPort (const juce::String& portName, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver = nullptr);
 
+    /** As sendMessageToPort and sendToPort, to the open output of that identifier alone. */
+    int sendMessageToDevice (const juce::String& identifier, const juce::MidiMessage& message);
+    juce::Result sendToDevice (const juce::String& identifier, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver = nullptr);
+
     /** Whether the system lists an output of that name right now, open or not. */
     bool isOutputPortAvailable (const juce::String& portName) const;
+
+    /** Whether the system lists an output of that identifier right now, open or not. */
+    bool isOutputDeviceAvailable (const juce::String& identifier) const;
 
     /** Whether the system lists an input of that name right now, open or not. */
     bool isInputPortAvailable (const juce::String& portName) const;
@@ -71,12 +88,15 @@ private:
     struct OpenOutput;
 
     void handleIncomingMidiMessage (MidiInputPort* source, const juce::MidiMessage& message) override;
-    void addOutputPort (const juce::String& portName, std::unique_ptr<MidiOutputPort> device);
-    std::vector<std::shared_ptr<OpenOutput>> findOutputs (const juce::String& portName, juce::String& whyNotOpen) const;
+    void openOutput (const juce::MidiDeviceInfo& device, juce::String& whyNotOpen);
+    void openInput (const juce::MidiDeviceInfo& device);
+    std::vector<std::shared_ptr<OpenOutput>> findOutputs (const juce::String& nameOrIdentifier, bool byIdentifier, juce::String& whyNotOpen) const;
+    int sendMessage (const std::vector<std::shared_ptr<OpenOutput>>& outputs, const juce::MidiMessage& message);
+    juce::Result send (const std::vector<std::shared_ptr<OpenOutput>>& outputs, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver);
 
     struct OutputPort
     {
-        juce::String name;
+        juce::MidiDeviceInfo info;
         std::shared_ptr<OpenOutput> device;
     };
 
@@ -87,7 +107,7 @@ private:
     MidiPortSystem& ports;
     std::vector<std::unique_ptr<MidiInputPort>> openInputs;
     std::vector<OutputPort> openOutputs;
-    std::map<juce::String, juce::String> outputOpenFailures; // why the last open of a name found no device
+    std::map<juce::String, juce::String> outputOpenFailures; // why the last open of a name or identifier found no device
     juce::ListenerList<Listener, ListenerArray> listeners;
     juce::CriticalSection lock;
 

@@ -34,6 +34,9 @@ public:
 
     virtual juce::String getName() const = 0;
 
+    /** The identifier the system listed it under (MidiPortSystem::getInputs). */
+    virtual juce::String getIdentifier() const = 0;
+
     /** Begins delivering messages to the callback given when the port was opened. */
     virtual void start() = 0;
 

@@ -61,6 +61,24 @@ bool carriesTestFirmware (const Controller& controller)
 constexpr int controlRow = 0;
 constexpr int audioRow = 1;
 constexpr int graphicsRow = 2;
+
+const char* const processorNames[] = { "Zarvik Control", "Zarvik Audio", "Zarvik Graphics" };
+
+// The colour of a current version by how it compares with the carried one.
+juce::Colour checkColour (int check)
+{
+    switch (check)
+    {
+        case Controller::waitingForUnit:
+            return juce::Colour (0xFF9A9A9A);
+        case Controller::upToDate:
+            return juce::Colour (0xFF1B7F2E);
+        case Controller::notUpToDate:
+            return juce::Colour (0xFFC0141E);
+        default:
+            return juce::Colour (0xFF555555);
+    }
+}
 }
 
 const juce::String standardInstructionText = joinLines ({ "This process will erase your current firmware and update with new firmware.",
@@ -202,6 +220,11 @@ MainWindowComponent::MainWindowComponent (Controller* controllerToUse)
         addAndMakeVisible (label);
     }
 
+    // Between the version table and the progress bar's well, where the fixed layout leaves room.
+    checkSummaryLabel.setBounds (10, 286, 480, 22);
+    checkSummaryLabel.setFont (juce::Font (15.0f, juce::Font::bold));
+    addAndMakeVisible (checkSummaryLabel);
+
     // Above the product line, where the fixed layout leaves a free band under the header's rule.
     if (carriesTestFirmware (*controller))
     {
@@ -248,6 +271,9 @@ void MainWindowComponent::availableVersionChanged (int processor, const juce::St
 
 void MainWindowComponent::currentVersionChanged (int processor, const juce::String& version)
 {
+    if (juce::isPositiveAndBelow (processor, (int) reportedVersions.size()))
+        reportedVersions[(size_t) processor] = version;
+
     switch (processor)
     {
         case 0:
@@ -274,10 +300,14 @@ void MainWindowComponent::hardwareDetectedChanged (bool detected)
     if (! lock.lockWasGained())
         return;
 
-    const auto led = detected ? loadPicture (BinaryData::Zarvik_DriverUpdateUtility_LED_WithHardware_png, BinaryData::Zarvik_DriverUpdateUtility_LED_WithHardware_pngSize)
-                              : loadPicture (BinaryData::Zarvik_DriverUpdateUtility_LED_NoHardware_png, BinaryData::Zarvik_DriverUpdateUtility_LED_NoHardware_pngSize);
+    // More than one unit is found but cannot be updated: the LED stays red.
+    const auto ready = detected && ! severalUnits;
+    const auto led = ready ? loadPicture (BinaryData::Zarvik_DriverUpdateUtility_LED_WithHardware_png, BinaryData::Zarvik_DriverUpdateUtility_LED_WithHardware_pngSize)
+                           : loadPicture (BinaryData::Zarvik_DriverUpdateUtility_LED_NoHardware_png, BinaryData::Zarvik_DriverUpdateUtility_LED_NoHardware_pngSize);
 
-    hardwareStatusLabel.setText (detected ? "Hardware Detected" : "Hardware Not Detected", juce::dontSendNotification);
+    hardwareStatusLabel.setText (! detected ? "Hardware Not Detected" : severalUnits ? "More Than One Zarvik Detected"
+                                                                                     : "Hardware Detected",
+                                 juce::dontSendNotification);
 
     for (auto* line : { &currentAudioVersionLabel, &currentControlVersionLabel, &currentGraphicsVersionLabel })
         line->setVisible (detected);
@@ -334,6 +364,65 @@ void MainWindowComponent::firmwareItemStateChanged (int item, int state)
     }
 }
 
+void MainWindowComponent::severalUnitsDetectedChanged (bool several)
+{
+    // Shown by the hardware report that follows at the same poll.
+    severalUnits = several;
+}
+
+void MainWindowComponent::versionCheckChanged (int processor, int check)
+{
+    juce::Label* const lines[] = { &currentControlVersionLabel, &currentAudioVersionLabel, &currentGraphicsVersionLabel };
+
+    if (! juce::isPositiveAndBelow (processor, (int) checks.size()))
+        return;
+
+    checks[(size_t) processor] = check;
+    lines[processor]->setColour (juce::Label::textColourId, checkColour (check));
+    updateCheckSummary();
+}
+
+void MainWindowComponent::updateCheckSummary()
+{
+    juce::StringArray notUpToDate;
+    auto waiting = false, allUpToDate = true;
+
+    for (size_t processor = 0; processor < checks.size(); ++processor)
+    {
+        if (checks[processor] == Controller::notUpToDate)
+            notUpToDate.add (juce::String (processorNames[processor]) + " (" + reportedVersions[processor] + ")");
+
+        waiting = waiting || checks[processor] == Controller::waitingForUnit;
+        allUpToDate = allUpToDate && checks[processor] == Controller::upToDate;
+    }
+
+    juce::String text;
+    auto colour = checkColour (Controller::upToDate);
+
+    if (! notUpToDate.isEmpty())
+    {
+        text = "The update did not take on " + notUpToDate.joinIntoString (", ") + ": run the update again";
+        colour = checkColour (Controller::notUpToDate);
+    }
+    else if (waiting)
+    {
+        text = "Checking the update: waiting for the unit to answer";
+        colour = juce::Colour (0xFF555555);
+    }
+    else if (allUpToDate)
+    {
+        text = "Up to date: the unit runs the firmware this updater carries";
+    }
+
+    checkSummaryLabel.setText (text, juce::dontSendNotification);
+    checkSummaryLabel.setColour (juce::Label::textColourId, colour);
+}
+
+void MainWindowComponent::updateRefused (int reason)
+{
+    showRefusal (reason);
+}
+
 void MainWindowComponent::setStatusText (int row, const juce::String& text)
 {
     const MessageThreadLock lock (juce::Thread::getCurrentThread());
@@ -364,14 +453,15 @@ void MainWindowComponent::buttonClicked (juce::Button* button)
 
     const auto solvaneMode = solvaneModeArmed;
 
-    if (! controller->canUpdateConnectedUnit())
-        showTestFirmwareAlert();
+    // What startUpdate would refuse is said before the user switches the unit
+    // off and on; what changes while the instructions are open, startUpdate
+    // reports itself.
+    if (const auto refusal = controller->checkBeforeUpdate(); refusal != Controller::noRefusal)
+        showRefusal (refusal);
     else if (! confirmInstructions (solvaneMode))
         controller->resetUpdate();
-    else if (controller->canUpdateConnectedUnit())
-        controller->startUpdate (solvaneMode);
     else
-        showTestFirmwareAlert(); // the unit was swapped while the instructions were open
+        controller->startUpdate (solvaneMode);
 
     solvaneModeArmed = false;
     takeBackKeyboardFocus();
@@ -413,16 +503,37 @@ void MainWindowComponent::showCompletionAlert()
                                             new AlertWindowCallback (this));
 }
 
-void MainWindowComponent::showTestFirmwareAlert()
+void MainWindowComponent::showRefusal (int reason)
+{
+    switch (reason)
+    {
+        case Controller::testFirmwareOnly:
+            showMessage ("Test Firmware Only",
+                         juce::String ("This build carries test firmware, for rehearsing an update with zarvik-sim, and cannot update a real unit.") + "\r\n"
+                             + "No rehearsal unit has identified itself, so nothing was sent.");
+            break;
+
+        case Controller::moreThanOneUnit:
+            showMessage ("More Than One Zarvik Connected",
+                         juce::String ("More than one Zarvik (or something else using its port names) is connected, so nothing was sent.") + "\r\n"
+                             + "Only the unit to update may stay plugged in: unplug the others, then press Update again.");
+            break;
+
+        case Controller::unitNotIdentified:
+            showMessage ("Zarvik Not Identified",
+                         juce::String ("The unit did not tell its firmware versions on all three of its ports, so nothing was sent.") + "\r\n"
+                             + "Check its USB cable, then press Update again.");
+            break;
+
+        default:
+            break;
+    }
+}
+
+void MainWindowComponent::showMessage (const juce::String& title, const juce::String& message)
 {
     // Dismissing it resets the controller, which asks the unit who it is again.
-    juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon,
-                                            "Test Firmware Only",
-                                            juce::String ("This build carries test firmware, for rehearsing an update with zarvik-sim, and cannot update a real unit.") + "\r\n"
-                                                + "No rehearsal unit has identified itself, so nothing was sent.",
-                                            "OK",
-                                            nullptr,
-                                            new AlertWindowCallback (this));
+    juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon, title, message, "OK", nullptr, new AlertWindowCallback (this));
 }
 
 void MainWindowComponent::showAbortAlert()

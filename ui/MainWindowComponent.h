@@ -37,6 +37,14 @@ public:
     void progressChanged (const double& newProgress) override;
     void updateInProgressChanged (bool inProgress) override;
     void firmwareItemStateChanged (int item, int state) override;
+    void severalUnitsDetectedChanged (bool severalUnits) override;
+
+    /** Colours the processor's current version by how it compares with the
+        carried one, and sums the three up in a line under the version table. */
+    void versionCheckChanged (int processor, int check) override;
+
+    /** Explains in a message why nothing was sent; dismissing it resets the controller. */
+    void updateRefused (int reason) override;
 
     using juce::Component::keyPressed;
 
@@ -56,7 +64,9 @@ private:
     void setStatusText (int row, const juce::String& text);
     void showAbortAlert();
     void showCompletionAlert();
-    void showTestFirmwareAlert();
+    void showRefusal (int reason);
+    void showMessage (const juce::String& title, const juce::String& message);
+    void updateCheckSummary();
     bool confirmInstructions (bool solvaneMode);
     void takeBackKeyboardFocus();
 
@@ -82,10 +92,14 @@ private:
     juce::OwnedArray<juce::Label> statusLabels;
     juce::Label productLabel;
     juce::Label testFirmwareBadge;
+    juce::Label checkSummaryLabel;
     CustomLook look;
 
     bool solvaneModeArmed = false;
     bool abortAlertShowing = false;
+    bool severalUnits = false;
+    std::array<int, 3> checks {};
+    std::array<juce::String, 3> reportedVersions;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindowComponent)
 };

@@ -18,8 +18,8 @@ using AlsaMidi::PortAddress;
 class AlsaInputPort final : public MidiInputPort, private AlsaMidi::SequencerReader::Receiver
 {
 public:
-    AlsaInputPort (juce::String portName, std::unique_ptr<AlsaMidi::SequencerReader> sequencerReader, MidiInputPortCallback& cb)
-        : name (std::move (portName))
+    AlsaInputPort (juce::MidiDeviceInfo port, std::unique_ptr<AlsaMidi::SequencerReader> sequencerReader, MidiInputPortCallback& cb)
+        : info (std::move (port))
         , reader (std::move (sequencerReader))
         , callback (cb)
         , assembler ([this] (const uint8_t* data, size_t size)
@@ -29,7 +29,8 @@ public:
 
     ~AlsaInputPort() override { stop(); }
 
-    juce::String getName() const override { return name; }
+    juce::String getName() const override { return info.name; }
+    juce::String getIdentifier() const override { return info.identifier; }
 
     void start() override { reader->start (*this); }
 
@@ -41,7 +42,7 @@ private:
 
     void eventsLost() override { assembler.reset(); }
 
-    const juce::String name;
+    const juce::MidiDeviceInfo info;
     const std::unique_ptr<AlsaMidi::SequencerReader> reader;
     MidiInputPortCallback& callback;
     SysexAssembler assembler; // used on the reader's thread only
@@ -154,7 +155,7 @@ public:
         if (reader == nullptr)
             return nullptr;
 
-        return std::make_unique<AlsaInputPort> (port->name, std::move (reader), *callback);
+        return std::make_unique<AlsaInputPort> (juce::MidiDeviceInfo (port->name, identifier), std::move (reader), *callback);
     }
 
     std::unique_ptr<MidiOutputPort> openOutput (const juce::String& identifier) override

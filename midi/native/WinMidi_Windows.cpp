@@ -432,8 +432,8 @@ namespace
     class WinMidiInputPort final : public MidiInputPort
     {
     public:
-        WinMidiInputPort (const Functions& winmm, juce::String deviceName, MidiInputPortCallback& callback)
-            : name (std::move (deviceName)), connection (std::make_unique<InputConnection> (winmm, *this, callback))
+        WinMidiInputPort (const Functions& winmm, juce::MidiDeviceInfo device, MidiInputPortCallback& callback)
+            : info (std::move (device)), connection (std::make_unique<InputConnection> (winmm, *this, callback))
         {
         }
 
@@ -446,12 +446,13 @@ namespace
 
         void open (UINT index) { connection->open (index); }
 
-        juce::String getName() const override { return name; }
+        juce::String getName() const override { return info.name; }
+        juce::String getIdentifier() const override { return info.identifier; }
         void start() override { connection->start(); }
         void stop() override { connection->stop(); }
 
     private:
-        const juce::String name;
+        const juce::MidiDeviceInfo info;
         std::unique_ptr<InputConnection> connection;
 
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WinMidiInputPort)
@@ -502,7 +503,7 @@ std::unique_ptr<MidiInputPort> openInput (const Functions& winmm, const juce::St
     if (index < 0)
         return nullptr;
 
-    auto port = std::make_unique<WinMidiInputPort> (winmm, devices[index].name, callback);
+    auto port = std::make_unique<WinMidiInputPort> (winmm, devices[index], callback);
     port->open ((UINT) index);
     return port;
 }

@@ -1,6 +1,7 @@
 #include "app/RZ41FirmwareUpdaterApplication.h"
 #include "control/VersionQuery.h"
 #include "midi/InProcessMidiPorts.h"
+#include "tests/TestImages.h"
 #include "tests/ui/DialogTestHelpers.h"
 #include "tests/ui/RealInput.h"
 #include "tools/simulator/InProcessZarvik.h"
@@ -228,6 +229,39 @@ TEST_F (ApplicationTest, TheSolvaneFormSendsTheThreeApplicationImagesWholeAndEnd
                                           { return ! app->getController()->updateRunning; }));
     EXPECT_TRUE (child (updateButtonChild).isEnabled());
     EXPECT_EQ (log.progressReports.back(), 0.0);
+}
+
+TEST_F (ApplicationTest, APackageOfAMultipleOf20SlicesEndsWithOneCompletionMessage)
+{
+    // 16 + 15 + 4 + 4 + 1 = 40 slices: the last slice alone would make the progress whole.
+    app.reset();
+    app = std::make_unique<RZ41FirmwareUpdaterApplication> (ports, [] (juce::OwnedArray<FirmwareItem>& items)
+                                                            {
+                                                                const std::tuple<uint8_t, int, const char*, const char*> package[] = {
+                                                                    { 0x10, 16, "Zarvik Audio", "Audio Application Firmware" },
+                                                                    { 0x20, 15, "Zarvik Graphics", "Graphics Application Firmware" },
+                                                                    { 0x20, 4, "Zarvik Graphics", "Graphics Assets" },
+                                                                    { 0x10, 4, "Zarvik Audio", "Audio Assets" },
+                                                                    { 0x00, 1, "Zarvik Control", "Control Firmware" },
+                                                                };
+
+                                                                for (const auto& [processorByte, slices, port, name] : package)
+                                                                {
+                                                                    const auto image = TestImages::make (processorByte, (size_t) (256 * slices - 7));
+                                                                    items.add (new FirmwareItem (image.data(), (int) image.size(), 256, 3, port, name));
+                                                                } });
+    SetUp();
+    plugInUnit();
+    startUpdateFromTheWindow ("Important Firmware Update Information");
+
+    ASSERT_TRUE (TestUtilities::runUntil ([]
+                                          { return findAlert (completeTitle) != nullptr; }));
+    TestUtilities::runUntil ([]
+                             { return false; },
+                             300);
+
+    EXPECT_EQ (countAlerts (completeTitle), 1);
+    EXPECT_EQ (std::count (log.progressReports.begin(), log.progressReports.end(), 1.0), 1);
 }
 
 TEST_F (ApplicationTest, WithTestFirmwareAUnitWithoutTheRehearsalMarkerIsToldWhyAndSentNothing)

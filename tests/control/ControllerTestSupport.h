@@ -76,9 +76,10 @@ protected:
     }
 
     /** The unit received exactly these items' images on the processor's port, in this order, intact. */
-    void expectImages (int processor, std::initializer_list<const FirmwareItem*> expected)
+    void expectImages (int processor, std::initializer_list<const FirmwareItem*> expected, InProcessZarvik* unit = nullptr)
     {
-        const auto received = zarvik.getUnit().getImages (processor);
+        auto& target = unit != nullptr ? *unit : zarvik;
+        const auto received = target.getUnit().getImages (processor);
         ASSERT_EQ (received.size(), expected.size()) << "processor " << processor;
 
         size_t i = 0;
@@ -92,7 +93,7 @@ protected:
             ++i;
         }
 
-        const auto statistics = zarvik.getUnit().getStatistics (processor);
+        const auto statistics = target.getUnit().getStatistics (processor);
         EXPECT_LE (statistics.maxTransfersAtOnce, 1) << "processor " << processor;
         EXPECT_EQ (statistics.interleavedStarts, 0) << "processor " << processor;
         EXPECT_EQ (statistics.strayBytes, 0u) << "processor " << processor;
@@ -100,11 +101,11 @@ protected:
     }
 
     /** The unit received the five images of addPackage, each port's in the order they are sent. */
-    void expectWholePackage()
+    void expectWholePackage (InProcessZarvik* unit = nullptr)
     {
-        expectImages (audio, { items[0], items[3] });
-        expectImages (graphics, { items[1], items[2] });
-        expectImages (control, { items[4] });
+        expectImages (audio, { items[0], items[3] }, unit);
+        expectImages (graphics, { items[1], items[2] }, unit);
+        expectImages (control, { items[4] }, unit);
     }
 
     uint64_t bytesReceived (int processor)
@@ -113,13 +114,15 @@ protected:
     }
 
     /** Nothing but identity requests has reached any of the unit's ports. */
-    void expectOnlyIdentityRequestsReceived()
+    void expectOnlyIdentityRequestsReceived (InProcessZarvik* unit = nullptr)
     {
+        auto& target = unit != nullptr ? *unit : zarvik;
+
         for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
         {
-            const auto statistics = zarvik.getUnit().getStatistics (processor);
+            const auto statistics = target.getUnit().getStatistics (processor);
             EXPECT_EQ (statistics.bytesReceived, 6u * (uint64_t) statistics.identityRequests) << "processor " << processor;
-            EXPECT_EQ (zarvik.getUnit().getImageCount (processor), 0) << "processor " << processor;
+            EXPECT_EQ (target.getUnit().getImageCount (processor), 0) << "processor " << processor;
         }
     }
 
@@ -127,6 +130,7 @@ protected:
     // the manager (which closes the ports) before the unit and the port set.
     InProcessMidiPorts ports;
     InProcessZarvik zarvik { ports };
+    InProcessZarvik secondUnit { ports, false }; // another unit of the same names, plugged in by the tests that need it
     MidiManager manager { ports };
     juce::OwnedArray<FirmwareItem> items;
     juce::TemporaryFile logFile { ".log" };

@@ -222,19 +222,24 @@ TEST_F (ControllerUpdate, ResetAfterCompletionReturnsToSearchingAndReadsTheVersi
 //==============================================================================
 using ControllerProgress = ControllerTest;
 
-TEST_F (ControllerProgress, ATotalThatIsAMultipleOf20EndsWithTwoReportsOfOne)
+TEST_F (ControllerProgress, ATotalThatIsAMultipleOf20ReportsOneOnlyOnceEveryImageIsComplete)
 {
     addItem (audio, 15, "Audio Application Firmware");
     addItem (graphics, 15, "Graphics Application Firmware");
     addItem (control, 10, "Control Firmware");
     createController();
+    ASSERT_TRUE (waitForVersions());
 
+    // The last slice is sent before the senders' last port check: a progress
+    // of 1.0 from it would announce the end before the update has ended, and
+    // the end would then be announced a second time.
     controller->startUpdate (true);
     ASSERT_TRUE (waitForAllItemsComplete());
+    runUntil ([]
+              { return false; },
+              100);
 
-    // The two 15-slice images finish on the same tick: the update is over once,
-    // when the second of them completes.
-    EXPECT_EQ (listener.progressReports, juce::Array<double> ({ 0.5, 1.0, 1.0 }));
+    EXPECT_EQ (listener.progressReports, juce::Array<double> ({ 0.5, 1.0 }));
 }
 
 TEST_F (ControllerProgress, ReportsEvery20thSliceAndExactlyOneAtTheEnd)
@@ -336,11 +341,12 @@ TEST_F (ControllerAbort, UnpluggingMidTransferStopsEverySenderAndNothingIsSentAf
 
     // The log says which image stopped where, and why.
     const auto log = juce::StringArray::fromLines (logFile.getFile().loadFileAsString().trim());
-    ASSERT_EQ (log.size(), 8) << log.joinIntoString ("\n");
+    ASSERT_EQ (log.size(), 9) << log.joinIntoString ("\n");
     EXPECT_TRUE (log[0].contains ("update started")) << log[0];
     EXPECT_TRUE (log[1].contains ("Audio Application Firmware to \"Zarvik Audio\": " + juce::String (items[0]->getImageData().getSize()) + " bytes in 30 slices, SHA-256 ")) << log[1];
-    EXPECT_TRUE (log[6].endsWith ("\"Zarvik Graphics\", Graphics Application Firmware, slice 5 of 20: unplugged: the device has gone")) << log[6];
-    EXPECT_TRUE (log[7].contains ("update aborted after")) << log[7];
+    EXPECT_TRUE (log[6].contains ("versions before the update: \"Zarvik Control\" 0.0.3.1, ")) << log[6];
+    EXPECT_TRUE (log[7].endsWith ("\"Zarvik Graphics\", Graphics Application Firmware, slice 5 of 20: unplugged: the device has gone")) << log[7];
+    EXPECT_TRUE (log[8].contains ("update aborted after")) << log[8];
 }
 
 //==============================================================================
@@ -426,4 +432,230 @@ TEST_F (ControllerTestFirmware, AReleaseGoesToAUnitWithoutTheMarkerLikeToAnyOthe
     controller->startUpdate (false);
     ASSERT_TRUE (waitForFinalProgress());
     expectWholePackage();
+}
+
+//==============================================================================
+// Two units of the same names: the one that answered is the one that is
+// updated, and none is while both are connected.
+class ControllerIdentity : public ControllerTest,
+                           public ::testing::WithParamInterface<std::tuple<bool, bool>>
+{
+protected:
+    /** Waits until the controller has identified the one unit plugged in, or given up. */
+    bool waitUntilIdentified()
+    {
+        return runUntil ([&]
+                         { return ! controller->versionQueryPending; });
+    }
+
+    bool waitForRefusal (Controller::Refusal reason)
+    {
+        return runUntil ([&]
+                         { return listener.count ("refused " + juce::String (reason)) > 0; },
+                         6000);
+    }
+};
+
+TEST_P (ControllerIdentity, TwoUnitsOfTheSameNamesGetNoTestFirmwareAndTheUnmarkedOneOnlyIdentityRequests)
+{
+    const auto [markedPluggedFirst, markedAnswersFirst] = GetParam();
+    auto& marked = zarvik;
+    auto& unmarked = secondUnit;
+    unmarked.getUnit().setRehearsalMarker (false);
+
+    auto& first = markedPluggedFirst ? marked : unmarked;
+    auto& later = markedPluggedFirst ? unmarked : marked;
+    auto& lateAnswerer = markedAnswersFirst ? unmarked : marked;
+
+    for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+        lateAnswerer.getUnit().setAnswersIdentityRequests (processor, false);
+
+    first.unplug();
+    addPackage (3, 3, 2, 2, 2);
+    first.plugIn();
+    createController (FirmwarePackage::Kind::testFirmware);
+    ASSERT_TRUE (runPolls (3));
+    later.plugIn();
+    ASSERT_TRUE (runUntil ([&]
+                           { return listener.count ("several units") > 0; }));
+
+    for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+        lateAnswerer.getUnit().setAnswersIdentityRequests (processor, true);
+
+    ASSERT_TRUE (runPolls (3));
+
+    EXPECT_EQ (controller->checkBeforeUpdate(), Controller::moreThanOneUnit);
+    EXPECT_FALSE (controller->canUpdateConnectedUnit());
+    controller->startUpdate (false);
+    EXPECT_EQ (listener.count ("refused " + juce::String (Controller::moreThanOneUnit)), 1);
+    EXPECT_FALSE (controller->updateRunning);
+
+    // Once the unmarked unit has gone, the marked one may be updated, after
+    // saying again who it is if it was not the one identified.
+    unmarked.unplug();
+    controller->resetUpdate();
+    ASSERT_TRUE (runUntil ([&]
+                           { return controller->canUpdateConnectedUnit(); }));
+    controller->startUpdate (false);
+    ASSERT_TRUE (waitForFinalProgress());
+
+    expectWholePackage (&marked);
+    expectOnlyIdentityRequestsReceived (&unmarked);
+}
+
+INSTANTIATE_TEST_SUITE_P (PluggedAndAnsweringInEitherOrder, ControllerIdentity, ::testing::Combine (::testing::Bool(), ::testing::Bool()));
+
+TEST_F (ControllerIdentity, AReleaseRefusesTwoUnitsAndAUnitPluggedInDuringTheUpdateGetsNothing)
+{
+    zarvik.getUnit().setRehearsalMarker (false);
+    secondUnit.getUnit().setRehearsalMarker (false);
+    addPackage (12, 10, 8, 8, 4);
+    createController (FirmwarePackage::Kind::release);
+    ASSERT_TRUE (waitUntilIdentified());
+
+    secondUnit.plugIn();
+    ASSERT_TRUE (runUntil ([&]
+                           { return listener.count ("several units") > 0; }));
+    EXPECT_EQ (controller->checkBeforeUpdate(), Controller::moreThanOneUnit);
+    controller->startUpdate (false);
+    EXPECT_EQ (listener.count ("refused " + juce::String (Controller::moreThanOneUnit)), 1);
+    EXPECT_FALSE (controller->updateRunning);
+    expectOnlyIdentityRequestsReceived();
+
+    secondUnit.unplug();
+    controller->resetUpdate();
+    ASSERT_TRUE (runPolls (2));
+    controller->startUpdate (false);
+    ASSERT_TRUE (controller->updateRunning);
+
+    // Plugged in while the images go out: it shares the names, not the update.
+    secondUnit.plugIn();
+    ASSERT_TRUE (waitForFinalProgress());
+
+    expectWholePackage();
+    expectOnlyIdentityRequestsReceived (&secondUnit);
+}
+
+TEST_F (ControllerIdentity, AUnitOnOtherPortsIsIdentifiedBeforeAnythingIsSentOrRefusedIfItStaysSilent)
+{
+    zarvik.getUnit().setRehearsalMarker (false);
+    addPackage (3, 3, 2, 2, 2);
+    createController (FirmwarePackage::Kind::release);
+    ASSERT_TRUE (waitUntilIdentified());
+
+    // Switched off and on, as the instructions say: its ports come back as
+    // other ports, and the poll asks nothing while the instructions are open.
+    controller->versionQueryPending = false;
+    zarvik.unplug();
+    ASSERT_TRUE (runUntil ([&]
+                           { return listener.count ("not detected") > 0; }));
+
+    for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+        zarvik.getUnit().setAnswersIdentityRequests (processor, processor != graphics);
+
+    zarvik.plugIn();
+    ASSERT_TRUE (runPolls (2));
+    const auto requestsBefore = zarvik.getUnit().getStatistics (audio).identityRequests;
+
+    listener.clear();
+    controller->startUpdate (false);
+    EXPECT_EQ (listener.lines, juce::StringArray ("update running")) << "waits for the unit to answer";
+    ASSERT_TRUE (waitForRefusal (Controller::unitNotIdentified));
+    EXPECT_TRUE (listener.linesStartingWith ("item").isEmpty());
+    EXPECT_FALSE (controller->updateRunning);
+    expectOnlyIdentityRequestsReceived();
+
+    zarvik.getUnit().setAnswersIdentityRequests (graphics, true);
+    listener.clear();
+    controller->startUpdate (false);
+    ASSERT_TRUE (waitForFinalProgress());
+    EXPECT_GT (zarvik.getUnit().getStatistics (audio).identityRequests, requestsBefore);
+    EXPECT_LT (listener.lines.indexOf ("current 2 0.0.2.1"), listener.lines.indexOf ("item 1 0")) << "identified before the first image";
+    expectWholePackage();
+}
+
+//==============================================================================
+// After an update the unit's own versions say whether it took.
+class ControllerUpdateCheck : public ControllerTest
+{
+protected:
+    void SetUp() override
+    {
+        addPackage (3, 3, 2, 2, 2);
+        createController();
+        ASSERT_TRUE (waitForVersions());
+        controller->startUpdate (true);
+        ASSERT_TRUE (waitForFinalProgress());
+    }
+
+    /** The unit restarts as after an update, reporting these versions. */
+    void restartWith (std::array<std::array<uint8_t, 4>, 3> versions)
+    {
+        zarvik.unplug();
+        ASSERT_TRUE (runUntil ([&]
+                               { return listener.count ("not detected") > 0; }));
+
+        for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
+            zarvik.getUnit().setVersion (processor, versions[(size_t) processor]);
+
+        zarvik.plugIn();
+    }
+
+    bool waitForChecks (std::array<int, 3> expected)
+    {
+        return runUntil ([&]
+                         { return listener.checks == expected; });
+    }
+
+    juce::String logText() { return logFile.getFile().loadFileAsString(); }
+
+    static constexpr std::array<std::array<uint8_t, 4>, 3> carried { { { 0, 0, 3, 6 }, { 0, 0, 2, 5 }, { 0, 0, 2, 5 } } };
+    static constexpr int waiting = Controller::waitingForUnit, upToDate = Controller::upToDate, notUpToDate = Controller::notUpToDate;
+};
+
+TEST_F (ControllerUpdateCheck, AUnitBackWithTheCarriedVersionsIsUpToDateAndItsOldVersionsBeforeItLeftDoNotCount)
+{
+    EXPECT_EQ (listener.checks, (std::array<int, 3> { waiting, waiting, waiting }));
+
+    // Still in its update mode: nothing is asked and nothing is judged yet.
+    const auto requests = zarvik.getUnit().getStatistics (control).identityRequests;
+    ASSERT_TRUE (runPolls (3));
+    EXPECT_EQ (zarvik.getUnit().getStatistics (control).identityRequests, requests);
+    EXPECT_EQ (listener.checks, (std::array<int, 3> { waiting, waiting, waiting }));
+
+    restartWith (carried);
+    ASSERT_TRUE (waitForChecks ({ upToDate, upToDate, upToDate }));
+    EXPECT_TRUE (controller->updateRunning) << "the completion message is still open";
+    EXPECT_TRUE (logText().contains ("versions after the update: \"Zarvik Control\" 0.0.3.6, \"Zarvik Audio\" 0.0.2.5, \"Zarvik Graphics\" 0.0.2.5"));
+    EXPECT_TRUE (logText().contains ("the update took: up to date"));
+    EXPECT_TRUE (logText().contains ("versions before the update: \"Zarvik Control\" 0.0.3.1, \"Zarvik Audio\" 0.0.2.1, \"Zarvik Graphics\" 0.0.2.1"));
+}
+
+TEST_F (ControllerUpdateCheck, AProcessorBackWithItsOldVersionDidNotTakeAndTheOthersWaitUntilTheyAnswer)
+{
+    zarvik.getUnit().setAnswersIdentityRequests (graphics, false);
+    restartWith ({ carried[0], { 0, 0, 2, 1 }, carried[2] });
+    ASSERT_TRUE (waitForChecks ({ upToDate, notUpToDate, waiting }));
+    EXPECT_FALSE (logText().contains ("did not take")) << "judged only once every processor has answered";
+
+    zarvik.getUnit().setAnswersIdentityRequests (graphics, true);
+    ASSERT_TRUE (waitForChecks ({ upToDate, notUpToDate, upToDate }));
+    EXPECT_TRUE (logText().contains ("the update did not take: \"Zarvik Audio\" reports 0.0.2.1 instead of 0.0.2.5"));
+}
+
+TEST_F (ControllerUpdateCheck, WithoutLeavingTheUnitIsReadWhenTheResetIsConfirmedAndAgainWhenItLaterComesBack)
+{
+    ASSERT_TRUE (runPolls (2));
+    controller->resetUpdate();
+    ASSERT_TRUE (waitForChecks ({ notUpToDate, notUpToDate, notUpToDate }));
+
+    restartWith (carried);
+    ASSERT_TRUE (waitForChecks ({ upToDate, upToDate, upToDate }));
+
+    // The next update request ends the check; a unit running the carried
+    // versions is still shown as up to date before it.
+    EXPECT_EQ (controller->checkBeforeUpdate(), Controller::noRefusal);
+    controller->resetUpdate();
+    ASSERT_TRUE (runPolls (3));
+    EXPECT_EQ (listener.checks, (std::array<int, 3> { upToDate, upToDate, upToDate }));
 }

@@ -41,6 +41,22 @@ public:
         record ("item " + juce::String (item) + " " + juce::String (state));
     }
 
+    void severalUnitsDetectedChanged (bool severalUnits) override
+    {
+        if (severalUnits)
+            record ("several units");
+    }
+
+    void versionCheckChanged (int processor, int check) override
+    {
+        checks[(size_t) processor] = check;
+    }
+
+    void updateRefused (int reason) override
+    {
+        record ("refused " + juce::String (reason));
+    }
+
     /** The recorded lines that start with `prefix`. */
     juce::StringArray linesStartingWith (const juce::String& prefix) const
     {
@@ -67,11 +83,13 @@ public:
     {
         lines.clear();
         progressReports.clear();
+        checks = {};
         versionReports = 0;
     }
 
     juce::StringArray lines;
     juce::Array<double> progressReports;
+    std::array<int, 3> checks {}; /**< The latest version check of each processor. */
     int versionReports = 0; /**< Kept apart from the lines so that a flood of them is cheap to count. */
     std::atomic<int> reportsOffMessageThread { 0 };
 

@@ -780,7 +780,7 @@ TEST (AlsaKernelConcurrency, ListingFromOtherThreadsWhileATransferRunsLosesNothi
 
 //==============================================================================
 #ifdef ZARVIK_SIM_PATH
-TEST (AlsaKernelUpdate, AnUpdateOfTheSimulatedUnitOnTheSequencerArrivesIntact)
+TEST (AlsaKernelUpdate, AnUpdateOfTheSimulatedUnitOnTheSequencerArrivesIntactAndASecondUnitStartedAfterItGetsNothing)
 {
     SKIP_WITHOUT_SEQUENCER();
 
@@ -799,7 +799,10 @@ TEST (AlsaKernelUpdate, AnUpdateOfTheSimulatedUnitOnTheSequencerArrivesIntact)
 
         void firmwareItemStateChanged (int, int state) override { aborted = aborted || state == Controller::aborted; }
 
+        void updateRefused (int reason) override { refusals.add (reason); }
+
         std::atomic<bool> finished { false }, aborted { false };
+        juce::Array<int> refusals;
     } progress;
 
     MidiManager manager;
@@ -811,6 +814,40 @@ TEST (AlsaKernelUpdate, AnUpdateOfTheSimulatedUnitOnTheSequencerArrivesIntact)
     // Test firmware goes only to a unit whose processors all said they are a rehearsal unit.
     ASSERT_TRUE (TestUtilities::runUntil ([&]
                                           { return controller->canUpdateConnectedUnit(); }));
+
+    // A second unit, one that would take the test firmware for real, comes
+    // after the first has answered: while both are there nothing is sent.
+    {
+        TestUtilities::Process second ({ ZARVIK_SIM_PATH, "--quiet", "--no-rehearsal-marker" });
+        ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                              { return ! controller->canUpdateConnectedUnit(); },
+                                              60000));
+        controller->versionQueryPending = false;
+        controller->startUpdate (true);
+        TestUtilities::runUntil ([]
+                                 { return false; },
+                                 1000);
+        EXPECT_EQ (progress.refusals, juce::Array<int> (Controller::moreThanOneUnit));
+        EXPECT_FALSE (controller->updateRunning);
+
+        ::kill (second.pid, SIGTERM);
+        ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                              { return second.hasEnded(); }))
+            << second.getOutput();
+
+        const auto report = juce::StringArray::fromLines (second.getOutput());
+        EXPECT_TRUE (second.getOutput().contains ("Result: 0 image(s) received")) << second.getOutput();
+
+        for (const auto& line : report)
+            if (line.contains (" identity requests"))
+                EXPECT_EQ (line.fromFirstOccurrenceOf (": ", false, false).getIntValue(), 6 * line.fromLastOccurrenceOf ("buffers, ", false, false).getIntValue())
+                    << "nothing but identity requests: " << line;
+    }
+
+    controller->resetUpdate();
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return controller->canUpdateConnectedUnit(); },
+                                          60000));
 
     // The unit's own images (the application and control firmware) only.
     controller->versionQueryPending = false;

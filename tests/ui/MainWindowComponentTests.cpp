@@ -28,6 +28,7 @@ enum Child
     statusRow0,
     statusRow1,
     statusRow2,
+    checkSummary,
     numChildren
 };
 
@@ -104,6 +105,7 @@ TEST_F (MainWindowComponentTest, LaysOutEveryChildInFixedPixelsInTheOrderTheyLie
         { statusRow0, { 13, 340, 400, 19 }, "Label" },
         { statusRow1, { 13, 359, 400, 19 }, "Label" },
         { statusRow2, { 13, 378, 400, 19 }, "Label" },
+        { checkSummary, { 10, 286, 480, 22 }, "Label" },
     };
 
     for (const auto& expected : layout)
@@ -393,6 +395,93 @@ TEST_F (MainWindowComponentTest, AMessageDismissedAfterTheComponentIsGoneTouches
     ASSERT_TRUE (TestUtilities::runUntil ([]
                                           { return countAlerts (abortTitle) == 0; }));
     EXPECT_TRUE (controller.updateRunning) << "nobody is left to reset the controller for";
+}
+
+TEST_F (MainWindowComponentTest, MoreThanOneUnitKeepsTheLedRedAndSaysSo)
+{
+    const auto green = picture (BinaryData::Zarvik_DriverUpdateUtility_LED_WithHardware_png, BinaryData::Zarvik_DriverUpdateUtility_LED_WithHardware_pngSize);
+    const auto red = picture (BinaryData::Zarvik_DriverUpdateUtility_LED_NoHardware_png, BinaryData::Zarvik_DriverUpdateUtility_LED_NoHardware_pngSize);
+
+    for (auto several : { true, false })
+    {
+        component.severalUnitsDetectedChanged (several);
+        component.hardwareDetectedChanged (true);
+        EXPECT_EQ (text (hardwareStatus), several ? "More Than One Zarvik Detected" : "Hardware Detected");
+        EXPECT_EQ (imageButton (hardwareLed).getNormalImage(), several ? red : green);
+        EXPECT_TRUE (child (currentAudio).isVisible());
+    }
+}
+
+TEST_F (MainWindowComponentTest, VersionChecksColourTheCurrentVersionsAndOneLineSumsThemUp)
+{
+    constexpr int none = Controller::notChecked, waiting = Controller::waitingForUnit, upToDate = Controller::upToDate, notUpToDate = Controller::notUpToDate;
+    component.currentVersionChanged (0, "0.0.3.6");
+    component.currentVersionChanged (1, "0.0.2.4");
+    component.currentVersionChanged (2, "0.0.2.1");
+
+    const struct
+    {
+        std::array<int, 3> checks;
+        const char* summary;
+    } cases[] = {
+        { { none, none, none }, "" },
+        { { upToDate, none, none }, "" },
+        { { upToDate, upToDate, upToDate }, "Up to date: the unit runs the firmware this updater carries" },
+        { { waiting, upToDate, waiting }, "Checking the update: waiting for the unit to answer" },
+        { { upToDate, notUpToDate, waiting }, "The update did not take on Zarvik Audio (0.0.2.4): run the update again" },
+        { { upToDate, notUpToDate, notUpToDate }, "The update did not take on Zarvik Audio (0.0.2.4), Zarvik Graphics (0.0.2.1): run the update again" },
+    };
+
+    const std::map<int, juce::Colour> colours { { none, juce::Colour (0xFF555555) }, { waiting, juce::Colour (0xFF9A9A9A) }, { upToDate, juce::Colour (0xFF1B7F2E) }, { notUpToDate, juce::Colour (0xFFC0141E) } };
+
+    for (const auto& c : cases)
+    {
+        for (int processor = 0; processor < 3; ++processor)
+            component.versionCheckChanged (processor, c.checks[(size_t) processor]);
+
+        EXPECT_EQ (text (checkSummary), c.summary);
+
+        for (int processor = 0; processor < 3; ++processor)
+            EXPECT_EQ (label ((Child) (currentControl + processor)).findColour (juce::Label::textColourId), colours.at (c.checks[(size_t) processor]))
+                << c.summary << ", processor " << processor;
+    }
+
+    // The texts the layout gives stay as they are.
+    EXPECT_EQ (text (currentAudio), "Zarvik Audio: 0.0.2.4");
+    EXPECT_TRUE (juce::Rectangle<int> (0, 280, 500, 34).contains (child (checkSummary).getBounds()));
+}
+
+TEST_F (MainWindowComponentTest, ARefusalSaysWhyAndDismissingItResetsTheController)
+{
+    controller.addListener (&component);
+
+    const struct
+    {
+        Controller::Refusal reason;
+        const char* title;
+        const char* advice;
+    } refusals[] = {
+        { Controller::testFirmwareOnly, "Test Firmware Only", "cannot update a real unit" },
+        { Controller::moreThanOneUnit, "More Than One Zarvik Connected", "Only the unit to update may stay plugged in" },
+        { Controller::unitNotIdentified, "Zarvik Not Identified", "press Update again" },
+    };
+
+    for (const auto& [reason, title, advice] : refusals)
+    {
+        controller.versionQueryPending = false;
+        component.updateRefused (reason);
+        auto* alert = findAlert (title);
+        ASSERT_NE (alert, nullptr) << title;
+        EXPECT_TRUE (messageOf (*alert).contains ("nothing was sent")) << title;
+        EXPECT_TRUE (messageOf (*alert).contains (advice)) << title;
+
+        ASSERT_TRUE (press (*alert, "OK"));
+        ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                              { return controller.versionQueryPending && openAlerts().isEmpty(); }))
+            << title;
+    }
+
+    controller.removeListener (&component);
 }
 
 //==============================================================================
