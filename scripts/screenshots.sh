@@ -41,6 +41,8 @@ if [ "${1:-}" = "--on-display" ]; then
     capture aborted aborted.png screen
     capture complete complete.png screen
     capture refused refused.png screen
+    capture up-to-date up-to-date.png window
+    capture did-not-take did-not-take.png window
     exit 0
 fi
 

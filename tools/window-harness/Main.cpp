@@ -5,8 +5,10 @@
 //   zarvik-window-harness STATE
 //
 // STATE is no-hardware, detected, instructions, started (an update has just
-// begun), updating, complete, aborted or refused (a unit without the rehearsal
-// marker, in a build with test firmware).
+// begun), updating, complete, aborted, refused (a unit without the rehearsal
+// marker, in a build with test firmware), up-to-date or did-not-take (the unit
+// restarted after an update, with the versions carried or with its audio
+// processor's old one, and the completion message dismissed).
 // Prints READY on stdout once the window shows that state, then runs until
 // its window is closed or the process is ended.
 #include "app/RZ41FirmwareUpdaterApplication.h"
@@ -22,6 +24,7 @@ constexpr int updateButtonChild = 1;
 constexpr int hardwareStatusChild = 3;
 constexpr int currentControlChild = 9;
 constexpr int statusRowChild = 15;
+constexpr int checkSummaryChild = 18;
 
 int fail (const juce::String& what)
 {
@@ -88,7 +91,7 @@ private:
 
 int main (int argc, char* argv[])
 {
-    const juce::StringArray states { "no-hardware", "detected", "instructions", "started", "updating", "complete", "aborted", "refused" };
+    const juce::StringArray states { "no-hardware", "detected", "instructions", "started", "updating", "complete", "aborted", "refused", "up-to-date", "did-not-take" };
     const juce::String state (argc == 2 ? argv[1] : "");
 
     if (! states.contains (state))
@@ -164,6 +167,33 @@ int main (int argc, char* argv[])
                            { app->getController()->startUpdate (true); } });
         steps.push_back ({ []
                            { return alertIsOpen ("Firmware Update Complete"); },
+                           {} });
+    }
+    else if (state == "up-to-date" || state == "did-not-take")
+    {
+        steps.push_back ({ detected, [&]
+                           { app->getController()->startUpdate (true); } });
+
+        // The unit restarts, as its user resets it, while the message is open.
+        steps.push_back ({ []
+                           { return alertIsOpen ("Firmware Update Complete"); },
+                           [&]
+                           {
+                               zarvik->unplug();
+                               zarvik->getUnit().setVersion (0, { 0, 0, 3, 6 });
+                               zarvik->getUnit().setVersion (1, { 0, 0, 2, (uint8_t) (state == "up-to-date" ? 5 : 4) });
+                               zarvik->getUnit().setVersion (2, { 0, 0, 2, 5 });
+                           } });
+        steps.push_back ({ [&]
+                           { return text (hardwareStatusChild) == "Hardware Not Detected"; },
+                           [&]
+                           { zarvik->plugIn(); } });
+        steps.push_back ({ [&]
+                           { return text (checkSummaryChild).startsWith (state == "up-to-date" ? "Up to date" : "The update did not take"); },
+                           [&]
+                           { juce::ModalComponentManager::getInstance()->cancelAllModalComponents(); } });
+        steps.push_back ({ [&]
+                           { return ! alertIsOpen ("Firmware Update Complete") && ! app->getController()->updateRunning; },
                            {} });
     }
     else if (state == "refused")
