@@ -1,32 +1,13 @@
 #include "Controller.h"
 #include "VersionQuery.h"
 
-#include <algorithm>
-
 namespace
 {
 constexpr int pollIntervalMs = 100;
-constexpr int chunksPerProgressReport = 20;
 
 // How long startUpdate waits for a unit on new ports to answer: time enough
 // for the ports to be opened and asked at several polls.
 constexpr int identifyingPolls = 30;
-
-constexpr const char* controlFirmwareName = "Control Firmware";
-constexpr const char* audioApplicationName = "Audio Application Firmware";
-constexpr const char* graphicsApplicationName = "Graphics Application Firmware";
-
-// The versions of the images this updater carries, by processor.
-const char* const availableVersions[] = { "0.0.3.6", "0.0.2.5", "0.0.2.5" };
-
-// The items that start together in normal mode; the asset images wait for
-// an application image to finish.
-bool startsAtOnce (const juce::String& itemName)
-{
-    return itemName == audioApplicationName
-           || itemName == graphicsApplicationName
-           || itemName == controlFirmwareName;
-}
 }
 
 //==============================================================================
@@ -35,8 +16,9 @@ Controller::Controller (MidiManager* midiManager_, juce::OwnedArray<FirmwareItem
     , midiManager (midiManager_)
     , firmwareKind (firmwareKind_)
     , log (std::move (logFile))
+    , unit (*midiManager, *this, *items, *this, log)
 {
-    const auto ports = UnitPorts::list (*midiManager);
+    const auto ports = unit.listPorts();
 
     if (checkHardwarePresent (ports) && ! ports.listsSeveralUnits())
         connectToHardware (ports);
@@ -49,12 +31,10 @@ Controller::~Controller()
 {
     stopTimer();
 
-    // Once this returns no input thread is inside midiMessageReceived, and
-    // dropping the token makes replies that are already queued do nothing.
+    // Once this returns no input thread is inside midiMessageReceived.
     midiManager->removeListener (this);
-    alive.reset();
 
-    senders.clear();
+    session.reset();
     log.updateEnded ("cut short: the updater quit during the transfer");
 }
 
@@ -65,13 +45,11 @@ void Controller::addListener (Listener* listener)
         return;
 
     listeners.add (listener);
+    const auto versions = VersionQuery::carriedVersions();
 
-    for (int processor = 0; processor < (int) std::size (availableVersions); ++processor)
-    {
-        const juce::String version (availableVersions[processor]);
+    for (int processor = 0; processor < (int) versions.size(); ++processor)
         listeners.call ([&] (Listener& l)
-                        { l.availableVersionChanged (processor, version); });
-    }
+                        { l.availableVersionChanged (processor, versions[(size_t) processor]); });
 }
 
 void Controller::removeListener (Listener* listener)
@@ -86,7 +64,7 @@ void Controller::timerCallback()
     if (phase == Phase::sending || phase == Phase::aborted)
         return;
 
-    const auto ports = UnitPorts::list (*midiManager);
+    const auto ports = unit.listPorts();
 
     if (! checkHardwarePresent (ports))
     {
@@ -94,20 +72,17 @@ void Controller::timerCallback()
 
         // Whatever is plugged in next may be another unit; replies still on
         // their way to the message thread came from this one.
-        forgetUnit();
+        unit.forget();
         unitLeft = true;
         continueIdentifying (ports, true);
         return;
     }
 
-    if (std::exchange (unitLeft, false) && checkingUpdate)
+    if (std::exchange (unitLeft, false) && unit.isCheckingUpdate())
     {
-        // Back after it left, as a unit does when it restarts after an update:
-        // what it reports now is what it runs.
-        for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
-            setCheck (processor, waitingForUnit);
-
-        checkLogged = false;
+        // Back, as a unit is after it restarted at the end of an update: it
+        // is asked what it runs now.
+        unit.unitCameBack();
 
         if (phase == Phase::finished)
             askAfterUpdate = true;
@@ -131,13 +106,9 @@ void Controller::timerCallback()
 
 bool Controller::checkHardwarePresent (const UnitPorts& ports)
 {
-    auto present = true;
-
-    for (auto* item : *items)
-        if (! ports.listsInput (item->getPortName()))
-            present = false;
-
+    const auto present = unit.allItemPortsListed (ports);
     const auto several = ports.listsSeveralUnits();
+
     listeners.call ([several] (Listener& l)
                     { l.severalUnitsDetectedChanged (several); });
     listeners.call ([present] (Listener& l)
@@ -147,33 +118,7 @@ bool Controller::checkHardwarePresent (const UnitPorts& ports)
 
 void Controller::connectToHardware (const UnitPorts& ports)
 {
-    // Only the one port of each name is opened and asked: what answers on it
-    // is the unit that later gets the firmware.
-    connectedPorts = ports;
-
-    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
-        if (ports.isSingle (processor))
-            midiManager->openOutputDevice (ports.output (processor));
-
-    // Asked once before the inputs are open and once after: a unit that
-    // answers at once is heard the second time at the latest.
-    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
-        requestFirmwareVersion (processor);
-
-    midiManager->addListener (this);
-
-    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
-        if (ports.isSingle (processor))
-            midiManager->openInputDevice (ports.input (processor));
-
-    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
-        requestFirmwareVersion (processor);
-}
-
-void Controller::requestFirmwareVersion (int processor)
-{
-    if (juce::isPositiveAndBelow (processor, UnitPorts::numProcessors) && connectedPorts.isSingle (processor))
-        midiManager->sendMessageToDevice (connectedPorts.output (processor).identifier, VersionQuery::createIdentityRequest());
+    unit.connect (ports);
 }
 
 void Controller::closeItemPorts()
@@ -188,161 +133,34 @@ void Controller::closeItemPorts()
 //==============================================================================
 void Controller::midiMessageReceived (MidiInputPort* source, const juce::MidiMessage& message)
 {
-    // On an input thread. Taking the message-manager lock here could hang the
-    // program: the port layer holds its own lock while it calls us, and the
-    // message thread takes that lock when it closes an input. So the reply is
-    // read here and handled on the message thread instead.
-    if (! message.isSysEx() || message.getSysExDataSize() != 35)
-        return;
-
-    const juce::Array<juce::uint8> body (message.getSysExData(), message.getSysExDataSize());
-
-    if (! VersionQuery::isVersionReply (body))
-        return;
-
-    const Reply reply { VersionQuery::processorOfReply (body), VersionQuery::versionFromReply (body), VersionQuery::isRehearsalReply (body) };
-    bool handOver;
-
-    {
-        const std::lock_guard<std::mutex> l (repliesLock);
-        pendingReplies.replies[source != nullptr ? source->getIdentifier() : juce::String()] = reply;
-
-        // One hand-over at a time, however fast replies come in: a unit that
-        // floods the port must not bury the message thread under messages.
-        handOver = ! pendingReplies.handOverQueued;
-        pendingReplies.handOverQueued = true;
-    }
-
-    if (! handOver)
-        return;
-
-    const auto queued = juce::MessageManager::callAsync ([token = std::weak_ptr<Controller*> (alive)]
-                                                         {
-                                                             if (auto controller = token.lock())
-                                                                 (*controller)->handlePendingReplies(); });
-
-    if (! queued)
-    {
-        const std::lock_guard<std::mutex> l (repliesLock);
-        pendingReplies.handOverQueued = false;
-    }
+    unit.readMessage (source, message);
 }
 
-void Controller::handlePendingReplies()
+void Controller::versionReplied (int processor, const juce::String& version)
 {
-    PendingReplies pending;
-
-    {
-        const std::lock_guard<std::mutex> l (repliesLock);
-        std::swap (pending, pendingReplies);
-    }
-
-    if (pending.replies.empty())
-        return;
-
     // Any version reply counts as the unit's answer, even one that names no
     // processor of ours.
     versionQueryPending = false;
 
-    for (const auto& [input, reply] : pending.replies)
-    {
-        replies[input] = reply;
+    if (processor >= 0)
+        listeners.call ([&] (Listener& l)
+                        { l.currentVersionChanged (processor, version); });
 
-        if (reply.processor >= 0)
-        {
-            listeners.call ([&, processor = reply.processor] (Listener& l)
-                            { l.currentVersionChanged (processor, reply.version); });
-            checkVersion (reply.processor, reply.version);
-        }
-    }
+    if (phase != Phase::finished && phase != Phase::identifying)
+        return;
 
-    const auto ports = UnitPorts::list (*midiManager);
+    const auto ports = unit.listPorts();
 
-    if (phase == Phase::finished && isIdentified (ports))
+    if (phase == Phase::finished && unit.isIdentified (ports))
         askAfterUpdate = false;
 
     continueIdentifying (ports, false);
 }
 
-void Controller::forgetUnit()
+void Controller::versionCheckChanged (int processor, int check)
 {
-    replies.clear();
-    connectedPorts = {};
-
-    if (! checkingUpdate)
-        for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
-            setCheck (processor, notChecked);
-
-    const std::lock_guard<std::mutex> l (repliesLock);
-    pendingReplies.replies.clear();
-}
-
-bool Controller::isIdentified (const UnitPorts& ports, int processor) const
-{
-    if (! juce::isPositiveAndBelow (processor, UnitPorts::numProcessors))
-        return false;
-
-    // The reply must have come from the only input now listed under the
-    // processor's name, asked beside the only output listed there now, and
-    // name that processor.
-    if (! ports.isSingle (processor) || ! connectedPorts.isSingle (processor)
-        || ports.input (processor) != connectedPorts.input (processor)
-        || ports.output (processor) != connectedPorts.output (processor))
-        return false;
-
-    const auto reply = replies.find (ports.input (processor).identifier);
-    return reply != replies.end() && reply->second.processor == processor;
-}
-
-bool Controller::isIdentified (const UnitPorts& ports) const
-{
-    // Every processor that an item goes to.
-    for (auto* item : *items)
-        if (! isIdentified (ports, UnitPorts::processorOf (item->getPortName())))
-            return false;
-
-    return true;
-}
-
-bool Controller::isRehearsalUnit (const UnitPorts& ports) const
-{
-    // All three processors, whatever the items: the unit as a whole says what it is.
-    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
-        if (! isIdentified (ports, processor) || ! replies.at (ports.input (processor).identifier).fromRehearsalUnit)
-            return false;
-
-    return true;
-}
-
-std::optional<juce::MidiDeviceInfo> Controller::identifiedOutput (const juce::String& portName) const
-{
-    const auto processor = UnitPorts::processorOf (portName);
-
-    if (juce::isPositiveAndBelow (processor, UnitPorts::numProcessors) && connectedPorts.isSingle (processor))
-        return connectedPorts.output (processor);
-
-    return std::nullopt;
-}
-
-std::array<juce::String, UnitPorts::numProcessors> Controller::identifiedVersions() const
-{
-    std::array<juce::String, UnitPorts::numProcessors> versions;
-
-    for (const auto& [input, reply] : replies)
-        for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
-            if (connectedPorts.isSingle (processor) && connectedPorts.input (processor).identifier == input && reply.processor == processor)
-                versions[(size_t) processor] = reply.version;
-
-    return versions;
-}
-
-bool Controller::allItemPortsListed (const UnitPorts& ports) const
-{
-    for (auto* item : *items)
-        if (! ports.listsInput (item->getPortName()))
-            return false;
-
-    return true;
+    listeners.call ([processor, check] (Listener& l)
+                    { l.versionCheckChanged (processor, check); });
 }
 
 int Controller::refusalFor (const UnitPorts& ports) const
@@ -350,7 +168,7 @@ int Controller::refusalFor (const UnitPorts& ports) const
     if (ports.listsSeveralUnits())
         return moreThanOneUnit;
 
-    if (firmwareKind == FirmwarePackage::Kind::testFirmware && ! isRehearsalUnit (ports))
+    if (firmwareKind == FirmwarePackage::Kind::testFirmware && ! unit.isRehearsalUnit (ports))
         return testFirmwareOnly;
 
     return noRefusal;
@@ -358,65 +176,14 @@ int Controller::refusalFor (const UnitPorts& ports) const
 
 bool Controller::canUpdateConnectedUnit() const
 {
-    return refusalFor (UnitPorts::list (*midiManager)) == noRefusal;
+    return refusalFor (unit.listPorts()) == noRefusal;
 }
 
 int Controller::checkBeforeUpdate()
 {
-    checkingUpdate = false;
+    unit.endCheckingUpdate();
     askAfterUpdate = false;
-    return refusalFor (UnitPorts::list (*midiManager));
-}
-
-//==============================================================================
-void Controller::setCheck (int processor, int check)
-{
-    if (std::exchange (checks[(size_t) processor], check) != check)
-        listeners.call ([processor, check] (Listener& l)
-                        { l.versionCheckChanged (processor, check); });
-}
-
-void Controller::checkVersion (int processor, const juce::String& version)
-{
-    const auto carried = version == availableVersions[processor];
-
-    if (! checkingUpdate)
-    {
-        // Before an update only a unit that runs the carried version is told so.
-        setCheck (processor, carried ? upToDate : notChecked);
-        return;
-    }
-
-    checkedVersions[(size_t) processor] = version;
-    setCheck (processor, carried ? upToDate : notUpToDate);
-
-    const auto answered = std::none_of (checks.begin(), checks.end(), [] (int c)
-                                        { return c == waitingForUnit; });
-
-    if (answered && ! std::exchange (checkLogged, true))
-    {
-        std::array<juce::String, UnitPorts::numProcessors> carriedVersions;
-
-        for (int p = 0; p < UnitPorts::numProcessors; ++p)
-            carriedVersions[(size_t) p] = availableVersions[p];
-
-        log.updateChecked (checkedVersions, carriedVersions);
-    }
-}
-
-void Controller::startCheckingUpdate()
-{
-    checkingUpdate = true;
-    askAfterUpdate = false;
-    unitLeft = false;
-    checkLogged = false;
-    checkedVersions = {};
-
-    // What the unit said before it was updated says nothing of what it runs now.
-    replies.clear();
-
-    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
-        setCheck (processor, waitingForUnit);
+    return refusalFor (unit.listPorts());
 }
 
 //==============================================================================
@@ -427,8 +194,8 @@ void Controller::startUpdate (bool solvaneMode)
         return;
 
     versionQueryPending = false;
-    checkingUpdate = false;
-    startWhenIdentified (solvaneMode, UnitPorts::list (*midiManager), true);
+    unit.endCheckingUpdate();
+    startWhenIdentified (solvaneMode, unit.listPorts(), true);
 }
 
 void Controller::startWhenIdentified (bool solvaneMode, const UnitPorts& ports, bool mayIdentify)
@@ -443,7 +210,7 @@ void Controller::startWhenIdentified (bool solvaneMode, const UnitPorts& ports, 
 
     // A unit that is gone gets the abort message from a release, which finds
     // its ports missing; test firmware explains that it found no rehearsal unit.
-    if (! allItemPortsListed (ports))
+    if (! unit.allItemPortsListed (ports))
     {
         if (testFirmware)
             refuse (testFirmwareOnly);
@@ -453,10 +220,10 @@ void Controller::startWhenIdentified (bool solvaneMode, const UnitPorts& ports, 
         return;
     }
 
-    if (isIdentified (ports))
+    if (unit.isIdentified (ports))
     {
         // Test firmware written into a real unit's processors would disable it.
-        if (testFirmware && ! isRehearsalUnit (ports))
+        if (testFirmware && ! unit.isRehearsalUnit (ports))
             refuse (testFirmwareOnly);
         else
             beginUpdate (solvaneMode, ports);
@@ -487,7 +254,7 @@ void Controller::continueIdentifying (const UnitPorts& ports, bool polled)
 
     const auto timeUp = polled && --identifyingPollsLeft <= 0;
 
-    if (ports.listsSeveralUnits() || ! allItemPortsListed (ports) || isIdentified (ports) || timeUp)
+    if (ports.listsSeveralUnits() || ! unit.allItemPortsListed (ports) || unit.isIdentified (ports) || timeUp)
     {
         phase = Phase::idle;
         startWhenIdentified (solvaneModeToStart, ports, false);
@@ -508,80 +275,24 @@ void Controller::beginUpdate (bool solvaneMode, const UnitPorts& ports)
 {
     phase = Phase::sending;
     versionQueryPending = false;
-    totalChunks = 0;
-    std::vector<const FirmwareItem*> sent;
-
-    for (int processor = 0; processor < UnitPorts::numProcessors; ++processor)
-        setCheck (processor, notChecked);
-
-    for (auto* item : *items)
-    {
-        if (solvaneMode && item->getDisplayName().contains ("Assets"))
-            continue;
-
-        midiManager->closeInputPort (item->getPortName());
-        midiManager->closeOutputPort (item->getPortName());
-        item->complete = false;
-        item->inProgress = false;
-        addSender (item);
-        totalChunks += item->numChunks;
-        sent.push_back (item);
-    }
-
-    log.updateStarted (solvaneMode, sent);
-    log.versionsRead ("before the update", identifiedVersions());
-
-    chunksSent = 0;
     updateRunning = true;
+    unit.clearChecks();
 
-    for (auto code : { audioApplicationFirmware, graphicsApplicationFirmware, controlFirmware })
-        listeners.call ([code] (Listener& l)
-                        { l.firmwareItemStateChanged (code, waiting); });
-
-    auto portMissing = false;
-
-    for (auto* item : *items)
-    {
-        const auto output = isIdentified (ports) ? identifiedOutput (item->getPortName()) : std::nullopt;
-        const auto listed = output.has_value() ? midiManager->isOutputDeviceAvailable (output->identifier)
-                                               : midiManager->isOutputPortAvailable (item->getPortName());
-
-        if (! listed)
-        {
-            log.portMissing (*item);
-            abortUpdate();
-            portMissing = true;
-        }
-    }
-
-    if (! portMissing)
-    {
-        // A sender whose port is already taken waits for that transfer to
-        // finish, so two images never interleave on one port.
-        for (auto* sender : senders)
-            if ((solvaneMode || startsAtOnce (sender->getItemName()))
-                && ! portCarriesTransfer (sender->item->getPortName()))
-                sender->startSending();
-    }
+    // Firmware goes only to the outputs of the unit that answered.
+    const auto identified = unit.isIdentified (ports);
+    session = std::make_unique<UpdateSession> (*midiManager, *items, *this, static_cast<UpdateSession::Listener&> (*this), log);
+    session->start (
+        solvaneMode, [this, identified] (const juce::String& portName)
+        { return identified ? unit.identifiedOutput (portName) : std::nullopt; },
+        unit.identifiedVersions());
 
     listeners.call ([] (Listener& l)
                     { l.updateInProgressChanged (true); });
 }
 
-void Controller::addSender (FirmwareItem* item)
-{
-    auto* sender = senders.add (new FirmwareSysexSender (item, midiManager));
-    sender->addListener (this);
-
-    // Firmware goes only to the output that was identified beside the input
-    // that answered, never to another port that shares its name.
-    if (const auto output = identifiedOutput (item->getPortName()))
-        sender->setTargetDevice (*output);
-}
-
 void Controller::resetUpdate()
 {
-    senders.clear();
+    session.reset();
     phase = Phase::idle;
     updateRunning = false;
     versionQueryPending = true;
@@ -589,7 +300,7 @@ void Controller::resetUpdate()
 
     // The unit says again what it is before the next update. Replies on their
     // way still count: they come from the unit plugged in now.
-    replies.clear();
+    unit.forgetReplies();
 
     listeners.call ([] (Listener& l)
                     { l.updateInProgressChanged (false); });
@@ -597,141 +308,40 @@ void Controller::resetUpdate()
                     { l.progressChanged (0.0); });
 }
 
-void Controller::abortUpdate()
-{
-    phase = Phase::aborted;
-
-    for (auto* sender : senders)
-    {
-        sender->stopSending();
-
-        if (sender->item != nullptr)
-            sender->item->inProgress = false;
-    }
-
-    log.updateEnded ("aborted");
-
-    for (auto code : { audioApplicationFirmware, graphicsApplicationFirmware, controlFirmware })
-        listeners.call ([code] (Listener& l)
-                        { l.firmwareItemStateChanged (code, aborted); });
-}
-
 //==============================================================================
 void Controller::sysexSenderStatusChanged (FirmwareSysexSender* sender, const juce::String& status)
 {
     const juce::ScopedLock sl (lock);
 
-    if (status == "Started")
-    {
-        reportItemState (sender->getItemName(), started);
-    }
-    else if (status == "Complete")
-    {
-        reportItemState (sender->getItemName(), completed);
-
-        if (sender->item != nullptr)
-            log.imageSent (*sender->item);
-
-        // Every slice may have been sent while another sender's completion
-        // tick is still to come; the update is finished only with that too.
-        if (chunksSent == totalChunks && allSendersComplete())
-            finishUpdate();
-        else
-            startNextWaitingSender (*sender);
-    }
-    else if (status == "Chunk")
-    {
-        ++chunksSent;
-
-        // Only the end of the update reports 1.0, once: the last slice sent is
-        // not yet the last image complete.
-        if (chunksSent % chunksPerProgressReport == 0 && chunksSent < totalChunks)
-        {
-            const auto progress = (double) chunksSent / (double) totalChunks;
-            listeners.call ([progress] (Listener& l)
-                            { l.progressChanged (progress); });
-        }
-    }
-    else if (status == "Error")
-    {
-        if (sender->item != nullptr)
-            log.transferFailed (*sender->item, sender->getChunksSent(), sender->getErrorReason());
-
-        abortUpdate();
-    }
+    if (session != nullptr)
+        session->senderReported (sender, status);
 }
 
-bool Controller::portCarriesTransfer (const juce::String& portName) const
+void Controller::itemStateChanged (int item, int state)
 {
-    for (auto* sender : senders)
-        if (sender->item != nullptr && sender->item->inProgress && sender->item->getPortName() == portName)
-            return true;
-
-    return false;
+    listeners.call ([item, state] (Listener& l)
+                    { l.firmwareItemStateChanged (item, state); });
 }
 
-bool Controller::allSendersComplete() const
+void Controller::progressChanged (double progress)
 {
-    for (auto* sender : senders)
-        if (sender->item == nullptr || ! sender->item->complete)
-            return false;
-
-    return true;
+    listeners.call ([progress] (Listener& l)
+                    { l.progressChanged (progress); });
 }
 
-void Controller::startNextWaitingSender (const FirmwareSysexSender& finished)
-{
-    // The first waiting sender, in item order, whose port is free. The control
-    // firmware's completion starts only a sender of its own port, which the
-    // package never has: nothing else waits for that port to be freed.
-    const auto finishedControl = finished.getItemName() == controlFirmwareName;
-    const auto finishedPort = finished.item != nullptr ? finished.item->getPortName() : juce::String();
-
-    for (auto* sender : senders)
-    {
-        auto* item = sender->item;
-
-        if (item == nullptr || item->inProgress || item->complete)
-            continue;
-
-        if (finishedControl && item->getPortName() != finishedPort)
-            continue;
-
-        if (portCarriesTransfer (item->getPortName()))
-            continue;
-
-        sender->startSending();
-        return;
-    }
-}
-
-void Controller::finishUpdate()
+void Controller::sessionFinished()
 {
     phase = Phase::finished;
-    log.updateEnded ("complete: every image sent");
     closeItemPorts();
-    startCheckingUpdate();
+    unitLeft = false;
+    askAfterUpdate = false;
+    unit.startCheckingUpdate();
 
     listeners.call ([] (Listener& l)
                     { l.progressChanged (1.0); });
 }
 
-void Controller::reportItemState (const juce::String& itemName, int state)
+void Controller::sessionAborted()
 {
-    auto code = -1;
-
-    if (itemName.contains (controlFirmwareName))
-        code = controlFirmware;
-    else if (itemName == audioApplicationName)
-        code = audioApplicationFirmware;
-    else if (itemName == "Audio Assets")
-        code = audioAssets;
-    else if (itemName == graphicsApplicationName)
-        code = graphicsApplicationFirmware;
-    else if (itemName == "Graphics Assets")
-        code = graphicsAssets;
-
-    if (code >= 0)
-        listeners.call ([code, state] (Listener& l)
-                        { l.firmwareItemStateChanged (code, state); });
+    phase = Phase::aborted;
 }

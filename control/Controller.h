@@ -1,35 +1,36 @@
 #pragma once
 
-#include "UnitPorts.h"
+#include "UnitMonitor.h"
 #include "UpdateLog.h"
+#include "UpdateSession.h"
 #include "firmware/FirmwarePackage.h"
 #include "firmware/FirmwareSysexSender.h"
 #include "midi/MidiManager.h"
 
 #include <juce_events/juce_events.h>
-#include <map>
-#include <mutex>
-#include <optional>
 
 /**
     Runs a firmware update: polls for the unit every 100 ms, reads its versions,
     streams the firmware items through one sender each, counts progress,
     aborts and resets, and reports everything to its listeners.
 
-    The unit is the set of ports it was identified on: the versions and the
-    rehearsal marks belong to the inputs that answered, and firmware goes only
-    to the outputs listed beside them. While more than one port is listed
-    under any of the unit's names nothing is sent; when the ports behind the
-    names change, the unit is identified again before anything is sent. After
-    an update the unit's versions are read again once it is back, to tell
-    whether the update took.
+    The unit is the set of ports it was identified on (UnitMonitor): the
+    versions and the rehearsal marks belong to the inputs that answered, and
+    firmware goes only to the outputs listed beside them. While more than one
+    port is listed under any of the unit's names nothing is sent; when the
+    ports behind the names change, the unit is identified again before
+    anything is sent. An update is an UpdateSession. After an update the
+    unit's versions are read again once it is back, to tell whether the update
+    took.
 
     Lives on the message thread: every listener callback is made there.
     Neither the MIDI manager nor the items are owned; both outlive it.
 */
 class Controller final : public FirmwareSysexSender::Listener,
                          private juce::Timer,
-                         public MidiManager::Listener
+                         public MidiManager::Listener,
+                         private UnitMonitor::Listener,
+                         private UpdateSession::Listener
 {
 public:
     class Listener
@@ -58,31 +59,31 @@ public:
     /** Item codes of firmwareItemStateChanged. */
     enum ItemCode
     {
-        controlFirmware = 0,
-        audioApplicationFirmware = 1,
-        audioAssets = 2,
-        graphicsApplicationFirmware = 3,
-        graphicsAssets = 4
+        controlFirmware = UpdateSession::controlFirmware,
+        audioApplicationFirmware = UpdateSession::audioApplicationFirmware,
+        audioAssets = UpdateSession::audioAssets,
+        graphicsApplicationFirmware = UpdateSession::graphicsApplicationFirmware,
+        graphicsAssets = UpdateSession::graphicsAssets
     };
 
     /** Item states of firmwareItemStateChanged. */
     enum ItemState
     {
-        waiting = 0,
-        started = 1,
-        completed = 2,
-        sending = 3,
-        aborted = 4
+        waiting = UpdateSession::waiting,
+        started = UpdateSession::started,
+        completed = UpdateSession::completed,
+        sending = UpdateSession::sending,
+        aborted = UpdateSession::aborted
     };
 
     /** Codes of versionCheckChanged. A version that differs is "not up to
         date" only after an update; before one it is simply not checked. */
     enum VersionCheck
     {
-        notChecked = 0,
-        waitingForUnit = 1, // after an update, until the unit is back and has answered
-        upToDate = 2,
-        notUpToDate = 3
+        notChecked = UnitMonitor::notChecked,
+        waitingForUnit = UnitMonitor::waitingForUnit, // after an update, until the unit is back and has answered
+        upToDate = UnitMonitor::upToDate,
+        notUpToDate = UnitMonitor::notUpToDate
     };
 
     /** Codes of updateRefused, and of checkBeforeUpdate. */
@@ -152,16 +153,6 @@ private:
     void timerCallback() override;
     bool checkHardwarePresent (const UnitPorts& ports);
     void connectToHardware (const UnitPorts& ports);
-    void requestFirmwareVersion (int processor);
-    void addSender (FirmwareItem* item);
-    void abortUpdate();
-    void reportItemState (const juce::String& itemName, int state);
-    void handlePendingReplies();
-    bool portCarriesTransfer (const juce::String& portName) const;
-    bool allSendersComplete() const;
-    void startNextWaitingSender (const FirmwareSysexSender& finished);
-    void finishUpdate();
-    void forgetUnit();
     void closeItemPorts();
 
     void startWhenIdentified (bool solvaneMode, const UnitPorts& ports, bool mayIdentify);
@@ -169,66 +160,33 @@ private:
     void beginUpdate (bool solvaneMode, const UnitPorts& ports);
     void refuse (Refusal reason);
     int refusalFor (const UnitPorts& ports) const;
-    bool allItemPortsListed (const UnitPorts& ports) const;
-    bool isIdentified (const UnitPorts& ports, int processor) const;
-    bool isIdentified (const UnitPorts& ports) const;
-    bool isRehearsalUnit (const UnitPorts& ports) const;
-    std::optional<juce::MidiDeviceInfo> identifiedOutput (const juce::String& portName) const;
-    std::array<juce::String, UnitPorts::numProcessors> identifiedVersions() const;
 
-    void setCheck (int processor, int check);
-    void checkVersion (int processor, const juce::String& version);
-    void startCheckingUpdate();
+    // UnitMonitor::Listener
+    void versionReplied (int processor, const juce::String& version) override;
+    void versionCheckChanged (int processor, int check) override;
+
+    // UpdateSession::Listener
+    void itemStateChanged (int item, int state) override;
+    void progressChanged (double progress) override;
+    void sessionFinished() override;
+    void sessionAborted() override;
 
     juce::OwnedArray<FirmwareItem>* const items;
     MidiManager* const midiManager;
     const FirmwarePackage::Kind firmwareKind;
-    juce::OwnedArray<FirmwareSysexSender> senders;
     juce::ListenerList<Listener> listeners;
-    int totalChunks = 0;
-    int chunksSent = 0;
     juce::CriticalSection lock;
     UpdateLog log;
+    UnitMonitor unit;
+    std::unique_ptr<UpdateSession> session;
 
     Phase phase = Phase::idle;
     bool solvaneModeToStart = false;
     int identifyingPollsLeft = 0;
 
-    struct Reply
-    {
-        int processor = -1; // named by the reply's processor code
-        juce::String version;
-        bool fromRehearsalUnit = false;
-    };
-
-    // The ports the unit was last asked on, and the latest version reply of
-    // each input, by the input's identifier. Emptied whenever the unit is gone.
-    UnitPorts connectedPorts;
-    std::map<juce::String, Reply> replies;
-
-    // Reading the unit's versions after an update: from its completion until
-    // the user asks for the next update. The unit counts as back once its
-    // ports have gone and returned, or once the user has confirmed the reset.
-    bool checkingUpdate = false;
-    bool askAfterUpdate = false;
+    // After an update: the unit left, and is asked again once it is back.
     bool unitLeft = false;
-    bool checkLogged = false;
-    std::array<int, UnitPorts::numProcessors> checks {};
-    std::array<juce::String, UnitPorts::numProcessors> checkedVersions;
-
-    // Version replies read on the input threads and not yet handled on the
-    // message thread: the latest reply of each input.
-    struct PendingReplies
-    {
-        std::map<juce::String, Reply> replies;
-        bool handOverQueued = false;
-    };
-
-    std::mutex repliesLock;
-    PendingReplies pendingReplies;
-
-    // A hand-over still queued when the controller is destroyed finds this gone.
-    std::shared_ptr<Controller*> alive = std::make_shared<Controller*> (this);
+    bool askAfterUpdate = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Controller)
 };

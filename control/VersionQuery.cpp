@@ -112,4 +112,9 @@ juce::String portNameForProcessor (int processor)
             return {};
     }
 }
+
+std::array<juce::String, 3> carriedVersions()
+{
+    return { "0.0.3.6", "0.0.2.5", "0.0.2.5" };
+}
 }

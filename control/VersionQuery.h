@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <juce_audio_basics/juce_audio_basics.h>
 
 /**
@@ -37,4 +38,7 @@ int processorOfReply (const juce::Array<juce::uint8>& body);
 
 /** The port of a processor index, or an empty string for an unknown index. */
 juce::String portNameForProcessor (int processor);
+
+/** The versions of the firmware this updater carries, by processor index. */
+std::array<juce::String, 3> carriedVersions();
 }

@@ -1,0 +1,232 @@
+#include "UpdateSession.h"
+
+namespace
+{
+constexpr int chunksPerProgressReport = 20;
+
+constexpr const char* controlFirmwareName = "Control Firmware";
+constexpr const char* audioApplicationName = "Audio Application Firmware";
+constexpr const char* graphicsApplicationName = "Graphics Application Firmware";
+
+// The items that start together in normal mode; the asset images wait for
+// an application image to finish.
+bool startsAtOnce (const juce::String& itemName)
+{
+    return itemName == audioApplicationName
+           || itemName == graphicsApplicationName
+           || itemName == controlFirmwareName;
+}
+
+int itemCode (const juce::String& itemName)
+{
+    if (itemName.contains (controlFirmwareName))
+        return UpdateSession::controlFirmware;
+
+    if (itemName == audioApplicationName)
+        return UpdateSession::audioApplicationFirmware;
+
+    if (itemName == "Audio Assets")
+        return UpdateSession::audioAssets;
+
+    if (itemName == graphicsApplicationName)
+        return UpdateSession::graphicsApplicationFirmware;
+
+    if (itemName == "Graphics Assets")
+        return UpdateSession::graphicsAssets;
+
+    return -1;
+}
+}
+
+UpdateSession::UpdateSession (MidiManager& manager, juce::OwnedArray<FirmwareItem>& items_, FirmwareSysexSender::Listener& senders_, Listener& listener_, UpdateLog& log_)
+    : midiManager (manager)
+    , items (items_)
+    , senderListener (senders_)
+    , listener (listener_)
+    , log (log_)
+{
+}
+
+UpdateSession::~UpdateSession()
+{
+    // The last one first, as an owned array deletes them.
+    senders.clear();
+}
+
+//==============================================================================
+void UpdateSession::start (bool solvaneMode, const OutputFinder& outputOf, const UpdateLog::Versions& versionsBefore)
+{
+    std::vector<const FirmwareItem*> sent;
+
+    for (auto* item : items)
+    {
+        if (solvaneMode && item->getDisplayName().contains ("Assets"))
+            continue;
+
+        midiManager.closeInputPort (item->getPortName());
+        midiManager.closeOutputPort (item->getPortName());
+        item->complete = false;
+        item->inProgress = false;
+        addSender (item, outputOf);
+        totalChunks += item->numChunks;
+        sent.push_back (item);
+    }
+
+    log.updateStarted (solvaneMode, sent);
+    log.versionsRead ("before the update", versionsBefore);
+
+    for (auto code : { audioApplicationFirmware, graphicsApplicationFirmware, controlFirmware })
+        listener.itemStateChanged (code, waiting);
+
+    auto portMissing = false;
+
+    for (auto* item : items)
+    {
+        const auto output = outputOf (item->getPortName());
+        const auto listed = output.has_value() ? midiManager.isOutputDeviceAvailable (output->identifier)
+                                               : midiManager.isOutputPortAvailable (item->getPortName());
+
+        if (! listed)
+        {
+            log.portMissing (*item);
+            abort();
+            portMissing = true;
+        }
+    }
+
+    if (portMissing)
+        return;
+
+    // A sender whose port is already taken waits for that transfer to
+    // finish, so two images never interleave on one port.
+    for (auto* sender : senders)
+        if ((solvaneMode || startsAtOnce (sender->getItemName()))
+            && ! portCarriesTransfer (sender->item->getPortName()))
+            sender->startSending();
+}
+
+void UpdateSession::addSender (FirmwareItem* item, const OutputFinder& outputOf)
+{
+    auto* sender = senders.add (new FirmwareSysexSender (item, &midiManager));
+    sender->addListener (&senderListener);
+
+    // Firmware goes only to the output that was identified beside the input
+    // that answered, never to another port that shares its name.
+    if (const auto output = outputOf (item->getPortName()))
+        sender->setTargetDevice (*output);
+}
+
+void UpdateSession::abort()
+{
+    for (auto* sender : senders)
+    {
+        sender->stopSending();
+
+        if (sender->item != nullptr)
+            sender->item->inProgress = false;
+    }
+
+    log.updateEnded ("aborted");
+
+    for (auto code : { audioApplicationFirmware, graphicsApplicationFirmware, controlFirmware })
+        listener.itemStateChanged (code, aborted);
+
+    listener.sessionAborted();
+}
+
+//==============================================================================
+void UpdateSession::senderReported (FirmwareSysexSender* sender, const juce::String& status)
+{
+    if (status == "Started")
+    {
+        reportItemState (sender->item, started);
+    }
+    else if (status == "Complete")
+    {
+        reportItemState (sender->item, completed);
+
+        if (sender->item != nullptr)
+            log.imageSent (*sender->item);
+
+        // Every slice may have been sent while another sender's completion
+        // tick is still to come; the update is finished only with that too.
+        if (chunksSent == totalChunks && allSendersComplete())
+        {
+            log.updateEnded ("complete: every image sent");
+            listener.sessionFinished();
+        }
+        else
+        {
+            startNextWaitingSender (*sender);
+        }
+    }
+    else if (status == "Chunk")
+    {
+        ++chunksSent;
+
+        // Only the end of the update reports 1.0, once: the last slice sent is
+        // not yet the last image complete.
+        if (chunksSent % chunksPerProgressReport == 0 && chunksSent < totalChunks)
+            listener.progressChanged ((double) chunksSent / (double) totalChunks);
+    }
+    else if (status == "Error")
+    {
+        if (sender->item != nullptr)
+            log.transferFailed (*sender->item, sender->getChunksSent(), sender->getErrorReason());
+
+        abort();
+    }
+}
+
+void UpdateSession::reportItemState (const FirmwareItem* item, int state)
+{
+    if (item == nullptr)
+        return;
+
+    if (const auto code = itemCode (item->getDisplayName()); code >= 0)
+        listener.itemStateChanged (code, state);
+}
+
+bool UpdateSession::portCarriesTransfer (const juce::String& portName) const
+{
+    for (auto* sender : senders)
+        if (sender->item != nullptr && sender->item->inProgress && sender->item->getPortName() == portName)
+            return true;
+
+    return false;
+}
+
+bool UpdateSession::allSendersComplete() const
+{
+    for (auto* sender : senders)
+        if (sender->item == nullptr || ! sender->item->complete)
+            return false;
+
+    return true;
+}
+
+void UpdateSession::startNextWaitingSender (const FirmwareSysexSender& finished)
+{
+    // The first waiting sender, in item order, whose port is free. The control
+    // firmware's completion starts only a sender of its own port, which the
+    // package never has: nothing else waits for that port to be freed.
+    const auto finishedControl = finished.getItemName() == controlFirmwareName;
+    const auto finishedPort = finished.item != nullptr ? finished.item->getPortName() : juce::String();
+
+    for (auto* sender : senders)
+    {
+        auto* item = sender->item;
+
+        if (item == nullptr || item->inProgress || item->complete)
+            continue;
+
+        if (finishedControl && item->getPortName() != finishedPort)
+            continue;
+
+        if (portCarriesTransfer (item->getPortName()))
+            continue;
+
+        sender->startSending();
+        return;
+    }
+}
