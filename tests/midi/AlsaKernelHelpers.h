@@ -6,8 +6,12 @@
 #include <alsa/asoundlib.h>
 #include <juce_audio_devices/juce_audio_devices.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -123,6 +127,50 @@ public:
         return true;
     }
 
+    /** Sends, directly to `destination`, a SysEx event whose `size` bytes
+        stay at `pointer` in the sender's memory (a user-space variable
+        length): the kernel passes on the pointer, not the bytes. */
+    void sendSysexByPointer (AlsaMidi::PortAddress destination, const void* pointer, unsigned int size)
+    {
+        snd_seq_event_t event;
+        snd_seq_ev_clear (&event);
+        snd_seq_ev_set_source (&event, (unsigned char) port);
+        snd_seq_ev_set_dest (&event, (unsigned char) destination.client, (unsigned char) destination.port);
+        snd_seq_ev_set_direct (&event);
+        snd_seq_ev_set_varusr (&event, size, const_cast<void*> (pointer));
+        event.type = SND_SEQ_EVENT_SYSEX;
+        output (event);
+    }
+
+    /** The first port of a client of that name that has all of `capabilities`,
+        found as any program finds it: among every client's ports, whether
+        they may be subscribed to or not. */
+    std::optional<AlsaMidi::PortAddress> findPort (const juce::String& clientName, unsigned int capabilities)
+    {
+        snd_seq_client_info_t* clientInfo = nullptr;
+        snd_seq_port_info_t* portInfo = nullptr;
+        snd_seq_client_info_alloca (&clientInfo);
+        snd_seq_port_info_alloca (&portInfo);
+        snd_seq_client_info_set_client (clientInfo, -1);
+
+        const std::lock_guard<std::mutex> l (seqMutex);
+
+        while (snd_seq_query_next_client (seq, clientInfo) == 0)
+        {
+            if (juce::String::fromUTF8 (snd_seq_client_info_get_name (clientInfo)) != clientName)
+                continue;
+
+            snd_seq_port_info_set_client (portInfo, snd_seq_client_info_get_client (clientInfo));
+            snd_seq_port_info_set_port (portInfo, -1);
+
+            while (snd_seq_query_next_port (seq, portInfo) == 0)
+                if ((snd_seq_port_info_get_capability (portInfo) & capabilities) == capabilities)
+                    return AlsaMidi::PortAddress { snd_seq_port_info_get_client (portInfo), snd_seq_port_info_get_port (portInfo) };
+        }
+
+        return std::nullopt;
+    }
+
     void sendNoteOn (int channel, int note, int velocity)
     {
         snd_seq_event_t event;
@@ -170,7 +218,7 @@ private:
                 continue;
             }
 
-            if (event->type == SND_SEQ_EVENT_SYSEX)
+            if (event->type == SND_SEQ_EVENT_SYSEX && snd_seq_ev_is_variable (event))
             {
                 const auto* data = static_cast<const juce::uint8*> (event->data.ext.ptr);
                 const std::lock_guard<std::mutex> l (mutex);

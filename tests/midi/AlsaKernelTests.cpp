@@ -499,6 +499,31 @@ TEST (AlsaKernelInput, AnEndlessSysExGrowsNoMemoryAndAReplyAfterItArrives)
     EXPECT_LT (residentAfter - residentBefore, 4 * 1024);
 }
 
+TEST (AlsaKernelInput, ASysExEventThatPointsIntoItsSendersMemoryIsIgnoredAndAReplyAfterItArrives)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    PeerClient peer ("Zarvik Control");
+    RecordingCallback callback;
+    auto input = systemPorts().openInput (waitForPort ("Zarvik Control", false), &callback);
+    ASSERT_NE (input, nullptr);
+    input->start();
+
+    // Any local program can find the reader's port, which takes events
+    // without a subscription, and send it a SysEx event with a user-space
+    // length: the kernel hands on its pointer, here one to nowhere.
+    const auto reader = peer.findPort (ZARVIK_PRODUCT_NAME, SND_SEQ_PORT_CAP_WRITE);
+    ASSERT_TRUE (reader.has_value());
+    peer.sendSysexByPointer (*reader, reinterpret_cast<const void*> (std::uintptr_t { 16 }), 256);
+
+    const Bytes reply { 0xf0, 0x7e, 0x00, 0x06, 0x02, 0x00, 0x20, 0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x06, 0xf7 };
+    peer.sendSysex (reply);
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return ! callback.get().empty(); }));
+    EXPECT_EQ (callback.get(), std::vector<Bytes> { reply });
+}
+
 TEST (AlsaKernelConcurrency, StopWaitsForACallbackThatIsRunning)
 {
     SKIP_WITHOUT_SEQUENCER();
@@ -790,8 +815,16 @@ TEST (AlsaKernelUpdate, AnUpdateOfTheSimulatedUnitOnTheSequencerArrivesIntact)
     // vanished just after the last slice would fail the transfer.
     TestUtilities::Process unit ({ ZARVIK_SIM_PATH, "--quiet" });
 
+    // Another program first sends each port a SysEx event with a user-space
+    // length, whose pointer is an address in that program's memory.
+    PeerClient other ("Another program");
+
     for (auto* name : { "Zarvik Control", "Zarvik Audio", "Zarvik Graphics" })
-        ASSERT_TRUE (waitForPort (name, true, 60000).isNotEmpty()) << name; // a busy emulated machine starts it slowly
+    {
+        const auto identifier = waitForPort (name, true, 60000); // a busy emulated machine starts it slowly
+        ASSERT_TRUE (identifier.isNotEmpty()) << name;
+        other.sendSysexByPointer (*AlsaMidi::fromIdentifier (identifier), reinterpret_cast<const void*> (std::uintptr_t { 16 }), 256);
+    }
 
     struct Progress final : public Controller::Listener
     {
