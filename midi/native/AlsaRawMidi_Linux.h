@@ -6,7 +6,8 @@ namespace AlsaMidi
 {
 /** The raw MIDI output ("hw:CARD,DEVICE,SUBDEVICE") whose bytes the given
     sequencer port writes, or an empty string when the port is not the
-    kernel's bridge to a raw MIDI output. */
+    kernel's bridge to a raw MIDI output. Throws a std::runtime_error saying
+    why when the port belongs to a card that cannot tell which it is. */
 juce::String findRawMidiOutput (const PortDetails& port);
 
 /**

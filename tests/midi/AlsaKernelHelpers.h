@@ -411,15 +411,24 @@ public:
         "Zarvik MIDI <cable + 1>" reaches. */
     static juce::String hostDevice (int cable) { return rawMidiDevice ("Zarvik", cable); }
 
+    /** The host card's control device, through which programs learn which
+        raw MIDI device each of the card's sequencer ports writes to. */
+    static juce::File hostControlDevice() { return juce::File ("/dev/snd/controlC" + juce::String (cardIndex ("Zarvik"))); }
+
 private:
     /** The kernel lists a new card's MIDI ports before it gives the card its
         name, so the card is looked up until it has one. */
-    static juce::String rawMidiDevice (const char* card, int cable)
+    static int cardIndex (const char* card)
     {
         int index = -1;
         TestUtilities::runUntil ([&]
                                  { return (index = snd_card_get_index (card)) >= 0; });
-        return "hw:" + juce::String (index) + ",0," + juce::String (cable);
+        return index;
+    }
+
+    static juce::String rawMidiDevice (const char* card, int cable)
+    {
+        return "hw:" + juce::String (cardIndex (card)) + ",0," + juce::String (cable);
     }
 
     static bool write (const juce::File& file, const juce::String& text)
@@ -436,5 +445,30 @@ private:
     static constexpr const char* root = "/sys/kernel/config/usb_gadget";
     juce::File gadget;
     bool plugged = false;
+};
+
+/** Moves a file aside for as long as it exists, as a sandbox that lacks the
+    file would. Needs the right to rename it (root has it in the virtual machine). */
+class HiddenFile final
+{
+public:
+    explicit HiddenFile (const juce::File& f)
+        : file (f), aside (f.getFullPathName() + ".hidden")
+    {
+        hidden = std::rename (file.getFullPathName().toRawUTF8(), aside.toRawUTF8()) == 0;
+    }
+
+    ~HiddenFile()
+    {
+        if (hidden)
+            std::rename (aside.toRawUTF8(), file.getFullPathName().toRawUTF8());
+    }
+
+    bool isHidden() const { return hidden; }
+
+private:
+    const juce::File file;
+    const juce::String aside;
+    bool hidden = false;
 };
 }

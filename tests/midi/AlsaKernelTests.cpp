@@ -675,6 +675,36 @@ TEST (AlsaKernelManager, TheSenderStreamsAnImageToAUsbDeviceByteForByteAndStopsW
     EXPECT_LT (second.chunks, onThirdPort.numChunks);
 }
 
+TEST (AlsaKernelManager, AnUpdateOfAUsbDeviceWhoseCardCannotBeAskedFailsSayingWhyRatherThanGoThroughTheLossyBridge)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    UsbMidiGadget gadget;
+
+    if (! gadget.isPlugged())
+        GTEST_SKIP() << "no virtual USB bus (dummy_hcd) here";
+
+    ASSERT_TRUE (waitForPort ("Zarvik MIDI 2", true).isNotEmpty());
+    RawMidiReader device (UsbMidiGadget::gadgetInput (1));
+
+    // As in a sandbox that lets the program reach the sequencer but not the
+    // card: which raw MIDI device the port writes to cannot be told.
+    const HiddenFile control (UsbMidiGadget::hostControlDevice());
+
+    if (! control.isHidden())
+        GTEST_SKIP() << "cannot move " << UsbMidiGadget::hostControlDevice().getFullPathName() << " aside";
+
+    MidiManager manager;
+    FirmwareItem item (BinaryData::RZ41_apptr_syx, BinaryData::RZ41_apptr_syxSize, 256, 3, "Zarvik MIDI 2", "Control Firmware");
+    SenderRun run (item, manager);
+
+    ASSERT_TRUE (run.runToEnd (30000));
+    EXPECT_EQ (run.reports, juce::StringArray ({ "Started", "Error" }));
+    EXPECT_EQ (run.chunks, 0);
+    EXPECT_TRUE (run.sender.getErrorReason().startsWith ("not open: cannot open the unit's raw MIDI device: ")) << run.sender.getErrorReason();
+    EXPECT_EQ (device.receivedCount(), 0u);
+}
+
 TEST (AlsaKernelManager, TheSenderStopsWithErrorWhenTheProgramExitsMidTransfer)
 {
     SKIP_WITHOUT_SEQUENCER();
