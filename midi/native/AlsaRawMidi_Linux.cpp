@@ -240,9 +240,6 @@ juce::Result RawMidiOutput::write (const void* data, size_t size, std::chrono::m
     // driver starts only once the copy is done. The wait for the buffer to
     // empty has the time limit; the drain that follows only lets the driver
     // finish the transfers it has in flight, which it bounds itself.
-    if (handedOver != nullptr)
-        *handedOver = std::chrono::steady_clock::now();
-
     while (size > 0)
     {
         const auto written = snd_rawmidi_write (handle, bytes, juce::jmin (size, bufferSize));
@@ -276,6 +273,11 @@ juce::Result RawMidiOutput::write (const void* data, size_t size, std::chrono::m
         bytes += written;
         size -= (size_t) written;
     }
+
+    // Stamped once the driver has sent the last byte on: the next buffer is
+    // paced from the end of this one, however long the device took.
+    if (handedOver != nullptr)
+        *handedOver = std::chrono::steady_clock::now();
 
     return juce::Result::ok();
 }

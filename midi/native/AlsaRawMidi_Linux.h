@@ -30,7 +30,7 @@ public:
 
     /** Writes every byte as it is; fails, saying why, when the device failed,
         has gone, or took no bytes for `timeLimit`. Sets `handedOver`, if given,
-        to the moment before the first write. */
+        to the moment after the last byte was drained. */
     juce::Result write (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver);
 
 private:

@@ -296,6 +296,17 @@ public:
         return bytes.size();
     }
 
+    /** A moment before which the first `count` bytes had not all arrived:
+        the start of the last read before the one that returned byte `count`
+        that found the device's buffer emptied. */
+    std::chrono::steady_clock::time_point notAllArrivedBefore (size_t count) const
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        const auto read = std::find_if (reads.begin(), reads.end(), [count] (const auto& r)
+                                        { return r.bytesSoFar >= count; });
+        return read != reads.end() ? read->notBefore : std::chrono::steady_clock::time_point::max();
+    }
+
     /** What was received, the input's buffer size and how often it overflowed. */
     juce::String describe() const
     {
@@ -315,8 +326,13 @@ private:
     {
         juce::uint8 buffer[4096];
 
+        // A read that returns less than it asked for has taken every byte
+        // there was when it began, so what a later read returns arrived after that.
+        auto allTakenAt = std::chrono::steady_clock::time_point::min();
+
         while (! stopReading)
         {
+            const auto readAt = std::chrono::steady_clock::now();
             const auto n = snd_rawmidi_read (input, buffer, sizeof (buffer));
             reading = true;
 
@@ -324,19 +340,29 @@ private:
             {
                 const std::lock_guard<std::mutex> l (mutex);
                 bytes.insert (bytes.end(), buffer, buffer + n);
+                reads.push_back ({ bytes.size(), allTakenAt });
             }
-            else
-            {
+
+            if (n < (ssize_t) sizeof (buffer))
+                allTakenAt = readAt;
+
+            if (n <= 0)
                 std::this_thread::sleep_for (std::chrono::microseconds (200));
-            }
         }
     }
+
+    struct Read
+    {
+        size_t bytesSoFar;
+        std::chrono::steady_clock::time_point notBefore;
+    };
 
     snd_rawmidi_t* input = nullptr;
     std::thread reader;
     std::atomic<bool> stopReading { false }, reading { false };
     mutable std::mutex mutex;
     Bytes bytes;
+    std::vector<Read> reads;
 };
 
 /**

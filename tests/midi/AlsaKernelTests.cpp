@@ -45,20 +45,28 @@ struct Transfer
 {
     bool allSent = true;
     double meanMs = 0, maxMs = 0;
+    std::vector<std::chrono::steady_clock::time_point> starts; // when each send began
 };
 
-/** Sends the item's slices back to back, timing each send. */
-Transfer sendSlices (MidiOutputPort& port, const FirmwareItem& item)
+/** Sends the item's slices, timing each send: back to back, or paced as the
+    sender paces them, each `interval` after the port handed the last one over. */
+Transfer sendSlices (MidiOutputPort& port, const FirmwareItem& item, std::chrono::milliseconds interval = {})
 {
+    using Clock = std::chrono::steady_clock;
     Transfer transfer;
     double total = 0;
+    auto next = Clock::now();
 
     for (int i = 0; i < item.numChunks && transfer.allSent; ++i)
     {
+        std::this_thread::sleep_until (next);
         const auto slice = item.getChunk (i);
-        const auto start = juce::Time::getMillisecondCounterHiRes();
-        transfer.allSent = port.send (slice.getData(), slice.getSize(), MidiOutputPort::stallLimit).wasOk();
-        const auto elapsed = juce::Time::getMillisecondCounterHiRes() - start;
+        const auto start = Clock::now();
+        auto handedOver = start;
+        transfer.allSent = port.send (slice.getData(), slice.getSize(), MidiOutputPort::stallLimit, &handedOver).wasOk();
+        const auto elapsed = std::chrono::duration<double, std::milli> (Clock::now() - start).count();
+        transfer.starts.push_back (start);
+        next = handedOver + interval;
         total += elapsed;
         transfer.maxMs = juce::jmax (transfer.maxMs, elapsed);
     }
@@ -304,10 +312,11 @@ TEST (AlsaKernelUsbPort, AFirmwareImageArrivesByteForByteThroughASlowUsbLink)
     auto output = systemPorts().openOutput (identifier);
     ASSERT_NE (output, nullptr);
 
-    // Sent back to back, the slices outrun the USB link: the 4 KiB output
-    // buffer fills and every write has to wait for room.
+    // Paced as the sender paces them, from the moment the port says a slice
+    // was handed over.
     const auto item = audioApplication();
-    const auto transfer = sendSlices (*output, item);
+    const auto interval = std::chrono::milliseconds (item.intervalMs);
+    const auto transfer = sendSlices (*output, item, interval);
     EXPECT_TRUE (transfer.allSent);
     printTiming ("raw MIDI path to a USB MIDI device", item, transfer);
 
@@ -318,6 +327,26 @@ TEST (AlsaKernelUsbPort, AFirmwareImageArrivesByteForByteThroughASlowUsbLink)
         << device.receivedCount();
     const auto received = device.received();
     EXPECT_TRUE (received == image) << firstDifference (received, image);
+
+    // The unit gets its interval between the end of one slice and the start
+    // of the next: each send begins at least one interval after the device
+    // had the slice before. USB MIDI carries SysEx bytes three to a packet,
+    // counted from the F0, so a slice's last one or two bytes leave with the
+    // next slice's.
+    int early = 0, firstEarly = -1;
+
+    for (int i = 1; i < (int) transfer.starts.size(); ++i)
+    {
+        const auto bytesSent = (size_t) (i * item.chunkSize / 3 * 3);
+
+        if (transfer.starts[(size_t) i] - device.notAllArrivedBefore (bytesSent) < interval)
+        {
+            firstEarly = firstEarly < 0 ? i : firstEarly;
+            ++early;
+        }
+    }
+
+    EXPECT_EQ (early, 0) << "the first at slice " << firstEarly;
 }
 
 TEST (AlsaKernelUsbPort, ShortLastSlicesArriveAsTheyAreAndSendFailsOnceUnplugged)
