@@ -62,8 +62,8 @@ public:
         slow or stalled device never holds up the message thread; an output
         closed meanwhile is deleted once its write has returned.
 
-        `handedOver`, when given, is set to the moment the first device was
-        about to take the bytes (see MidiOutputPort::send). */
+        `handedOver`, when given, is set as the first device's send sets it
+        (see MidiOutputPort::send). */
     juce::Result sendToPort (const juce::String& portName, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver = nullptr);
 
     /** As sendMessageToPort and sendToPort, to the open output of that identifier alone. */

@@ -8,24 +8,33 @@ namespace AlsaMidi
 {
 namespace
 {
+    [[noreturn]] void cannotIdentify (const juce::String& what, int error)
+    {
+        throw std::runtime_error ("cannot open the unit's raw MIDI device: cannot " + what.toStdString() + ": " + snd_strerror (error));
+    }
+
     struct ControlHandle
     {
         explicit ControlHandle (int card)
         {
-            if (snd_ctl_open (&handle, ("hw:" + juce::String (card)).toRawUTF8(), 0) != 0)
-                handle = nullptr;
+            if (const auto error = snd_ctl_open (&handle, ("hw:" + juce::String (card)).toRawUTF8(), 0); error != 0)
+                cannotIdentify ("open the control device of card " + juce::String (card), error);
         }
 
-        ~ControlHandle()
-        {
-            if (handle != nullptr)
-                snd_ctl_close (handle);
-        }
+        ~ControlHandle() { snd_ctl_close (handle); }
 
         snd_ctl_t* handle = nullptr;
     };
 
-    std::optional<juce::String> queryRawMidi (snd_ctl_t* control, int device, int subdevice, snd_rawmidi_stream_t stream, int& subdeviceCount, juce::String& deviceName)
+    struct RawMidiInfo
+    {
+        int subdeviceCount = 0;
+        juce::String deviceName, subdeviceName;
+    };
+
+    // Nothing when the card has no such subdevice in that direction; throws
+    // when the card cannot tell.
+    std::optional<RawMidiInfo> queryRawMidi (const ControlHandle& control, int card, int device, int subdevice, snd_rawmidi_stream_t stream)
     {
         snd_rawmidi_info_t* info = nullptr;
         snd_rawmidi_info_alloca (&info);
@@ -33,12 +42,20 @@ namespace
         snd_rawmidi_info_set_subdevice (info, (unsigned int) subdevice);
         snd_rawmidi_info_set_stream (info, stream);
 
-        if (snd_ctl_rawmidi_info (control, info) != 0)
+        // The kernel says ENXIO when there is no such device or subdevice,
+        // ENOENT when the device has no subdevice in that direction, and
+        // ENOTTY when it has no raw MIDI support loaded at all.
+        const auto error = snd_ctl_rawmidi_info (control.handle, info);
+
+        if (error == -ENXIO || error == -ENOENT || error == -ENOTTY)
             return std::nullopt;
 
-        subdeviceCount = (int) snd_rawmidi_info_get_subdevices_count (info);
-        deviceName = juce::String::fromUTF8 (snd_rawmidi_info_get_name (info));
-        return juce::String::fromUTF8 (snd_rawmidi_info_get_subdevice_name (info));
+        if (error != 0)
+            cannotIdentify ("query raw MIDI device " + juce::String (device) + " of card " + juce::String (card), error);
+
+        return RawMidiInfo { (int) snd_rawmidi_info_get_subdevices_count (info),
+                             juce::String::fromUTF8 (snd_rawmidi_info_get_name (info)),
+                             juce::String::fromUTF8 (snd_rawmidi_info_get_subdevice_name (info)) };
     }
 }
 
@@ -60,6 +77,10 @@ namespace
 // the check below ("Virtual Raw MIDI-0" is expected for hw:C,0,0), so it is
 // reached through the sequencer like a program's port, as are the ports of
 // synthesizers and other kernel clients that have a card.
+//
+// A kernel client whose card cannot be asked (its control device is missing
+// in a sandbox, or not ours to open) may well be the bridge, whose loss a
+// transfer would never notice, so it is not guessed to be anything else.
 juce::String findRawMidiOutput (const PortDetails& port)
 {
     constexpr int portsPerDevice = 32;
@@ -68,29 +89,22 @@ juce::String findRawMidiOutput (const PortDetails& port)
         return {};
 
     const ControlHandle control (port.card);
-
-    if (control.handle == nullptr)
-        return {};
-
     const auto device = port.address.port / portsPerDevice;
     const auto subdevice = port.address.port % portsPerDevice;
+    const auto output = queryRawMidi (control, port.card, device, subdevice, SND_RAWMIDI_STREAM_OUTPUT);
 
-    int outputCount = 0, inputCount = 0;
-    juce::String deviceName, unused;
-    const auto subdeviceName = queryRawMidi (control.handle, device, subdevice, SND_RAWMIDI_STREAM_OUTPUT, outputCount, deviceName);
-
-    if (! subdeviceName.has_value())
+    if (! output.has_value())
         return {};
 
-    queryRawMidi (control.handle, device, 0, SND_RAWMIDI_STREAM_INPUT, inputCount, unused);
-    const auto portsOfDevice = juce::jmax (outputCount, inputCount);
+    const auto input = queryRawMidi (control, port.card, device, 0, SND_RAWMIDI_STREAM_INPUT);
+    const auto portsOfDevice = juce::jmax (output->subdeviceCount, input.has_value() ? input->subdeviceCount : 0);
 
     juce::String bridgeName;
 
-    if (subdeviceName->isNotEmpty())
-        bridgeName = *subdeviceName;
-    else if (deviceName.isNotEmpty())
-        bridgeName = portsOfDevice > 1 ? deviceName + "-" + juce::String (subdevice) : deviceName;
+    if (output->subdeviceName.isNotEmpty())
+        bridgeName = output->subdeviceName;
+    else if (output->deviceName.isNotEmpty())
+        bridgeName = portsOfDevice > 1 ? output->deviceName + "-" + juce::String (subdevice) : output->deviceName;
     else
         bridgeName = "MIDI " + juce::String (port.card) + "-" + juce::String (device) + (portsOfDevice > 1 ? "-" + juce::String (subdevice) : juce::String());
 
@@ -226,9 +240,6 @@ juce::Result RawMidiOutput::write (const void* data, size_t size, std::chrono::m
     // driver starts only once the copy is done. The wait for the buffer to
     // empty has the time limit; the drain that follows only lets the driver
     // finish the transfers it has in flight, which it bounds itself.
-    if (handedOver != nullptr)
-        *handedOver = std::chrono::steady_clock::now();
-
     while (size > 0)
     {
         const auto written = snd_rawmidi_write (handle, bytes, juce::jmin (size, bufferSize));
@@ -262,6 +273,11 @@ juce::Result RawMidiOutput::write (const void* data, size_t size, std::chrono::m
         bytes += written;
         size -= (size_t) written;
     }
+
+    // Stamped once the driver has sent the last byte on: the next buffer is
+    // paced from the end of this one, however long the device took.
+    if (handedOver != nullptr)
+        *handedOver = std::chrono::steady_clock::now();
 
     return juce::Result::ok();
 }

@@ -6,7 +6,8 @@ namespace AlsaMidi
 {
 /** The raw MIDI output ("hw:CARD,DEVICE,SUBDEVICE") whose bytes the given
     sequencer port writes, or an empty string when the port is not the
-    kernel's bridge to a raw MIDI output. */
+    kernel's bridge to a raw MIDI output. Throws a std::runtime_error saying
+    why when the port belongs to a card that cannot tell which it is. */
 juce::String findRawMidiOutput (const PortDetails& port);
 
 /**
@@ -29,7 +30,7 @@ public:
 
     /** Writes every byte as it is; fails, saying why, when the device failed,
         has gone, or took no bytes for `timeLimit`. Sets `handedOver`, if given,
-        to the moment before the first write. */
+        to the moment after the last byte was drained. */
     juce::Result write (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver);
 
 private:

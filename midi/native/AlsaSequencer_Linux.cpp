@@ -308,7 +308,11 @@ void SequencerReader::readEvents (Receiver& receiver)
 
         if (event->type == SND_SEQ_EVENT_SYSEX)
         {
-            receiver.bytesReceived (static_cast<const uint8_t*> (event->data.ext.ptr), event->data.ext.len);
+            // Only a variable-length event carries its bytes with it. Any
+            // local program may send one with a user-space length instead,
+            // whose pointer is an address in that program's memory.
+            if (snd_seq_ev_is_variable (event))
+                receiver.bytesReceived (static_cast<const uint8_t*> (event->data.ext.ptr), event->data.ext.len);
         }
         else
         {

@@ -173,7 +173,8 @@ public:
         // A port that writes to a raw MIDI device is written directly: the
         // kernel's own bridge drops a whole event, silently, when the
         // device's output buffer is full, and a unit busy writing its flash
-        // fills it. A busy device (held by another program) is not opened,
+        // fills it. A busy device (held by another program), or one whose
+        // card cannot tell whether the port is that bridge, is not opened,
         // rather than risk that loss.
         const auto rawDevice = AlsaMidi::findRawMidiOutput (*port);
 

@@ -6,8 +6,12 @@
 #include <alsa/asoundlib.h>
 #include <juce_audio_devices/juce_audio_devices.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -123,6 +127,50 @@ public:
         return true;
     }
 
+    /** Sends, directly to `destination`, a SysEx event whose `size` bytes
+        stay at `pointer` in the sender's memory (a user-space variable
+        length): the kernel passes on the pointer, not the bytes. */
+    void sendSysexByPointer (AlsaMidi::PortAddress destination, const void* pointer, unsigned int size)
+    {
+        snd_seq_event_t event;
+        snd_seq_ev_clear (&event);
+        snd_seq_ev_set_source (&event, (unsigned char) port);
+        snd_seq_ev_set_dest (&event, (unsigned char) destination.client, (unsigned char) destination.port);
+        snd_seq_ev_set_direct (&event);
+        snd_seq_ev_set_varusr (&event, size, const_cast<void*> (pointer));
+        event.type = SND_SEQ_EVENT_SYSEX;
+        output (event);
+    }
+
+    /** The first port of a client of that name that has all of `capabilities`,
+        found as any program finds it: among every client's ports, whether
+        they may be subscribed to or not. */
+    std::optional<AlsaMidi::PortAddress> findPort (const juce::String& clientName, unsigned int capabilities)
+    {
+        snd_seq_client_info_t* clientInfo = nullptr;
+        snd_seq_port_info_t* portInfo = nullptr;
+        snd_seq_client_info_alloca (&clientInfo);
+        snd_seq_port_info_alloca (&portInfo);
+        snd_seq_client_info_set_client (clientInfo, -1);
+
+        const std::lock_guard<std::mutex> l (seqMutex);
+
+        while (snd_seq_query_next_client (seq, clientInfo) == 0)
+        {
+            if (juce::String::fromUTF8 (snd_seq_client_info_get_name (clientInfo)) != clientName)
+                continue;
+
+            snd_seq_port_info_set_client (portInfo, snd_seq_client_info_get_client (clientInfo));
+            snd_seq_port_info_set_port (portInfo, -1);
+
+            while (snd_seq_query_next_port (seq, portInfo) == 0)
+                if ((snd_seq_port_info_get_capability (portInfo) & capabilities) == capabilities)
+                    return AlsaMidi::PortAddress { snd_seq_port_info_get_client (portInfo), snd_seq_port_info_get_port (portInfo) };
+        }
+
+        return std::nullopt;
+    }
+
     void sendNoteOn (int channel, int note, int velocity)
     {
         snd_seq_event_t event;
@@ -170,7 +218,7 @@ private:
                 continue;
             }
 
-            if (event->type == SND_SEQ_EVENT_SYSEX)
+            if (event->type == SND_SEQ_EVENT_SYSEX && snd_seq_ev_is_variable (event))
             {
                 const auto* data = static_cast<const juce::uint8*> (event->data.ext.ptr);
                 const std::lock_guard<std::mutex> l (mutex);
@@ -248,6 +296,17 @@ public:
         return bytes.size();
     }
 
+    /** A moment before which the first `count` bytes had not all arrived:
+        the start of the last read before the one that returned byte `count`
+        that found the device's buffer emptied. */
+    std::chrono::steady_clock::time_point notAllArrivedBefore (size_t count) const
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        const auto read = std::find_if (reads.begin(), reads.end(), [count] (const auto& r)
+                                        { return r.bytesSoFar >= count; });
+        return read != reads.end() ? read->notBefore : std::chrono::steady_clock::time_point::max();
+    }
+
     /** What was received, the input's buffer size and how often it overflowed. */
     juce::String describe() const
     {
@@ -267,8 +326,13 @@ private:
     {
         juce::uint8 buffer[4096];
 
+        // A read that returns less than it asked for has taken every byte
+        // there was when it began, so what a later read returns arrived after that.
+        auto allTakenAt = std::chrono::steady_clock::time_point::min();
+
         while (! stopReading)
         {
+            const auto readAt = std::chrono::steady_clock::now();
             const auto n = snd_rawmidi_read (input, buffer, sizeof (buffer));
             reading = true;
 
@@ -276,19 +340,29 @@ private:
             {
                 const std::lock_guard<std::mutex> l (mutex);
                 bytes.insert (bytes.end(), buffer, buffer + n);
+                reads.push_back ({ bytes.size(), allTakenAt });
             }
-            else
-            {
+
+            if (n < (ssize_t) sizeof (buffer))
+                allTakenAt = readAt;
+
+            if (n <= 0)
                 std::this_thread::sleep_for (std::chrono::microseconds (200));
-            }
         }
     }
+
+    struct Read
+    {
+        size_t bytesSoFar;
+        std::chrono::steady_clock::time_point notBefore;
+    };
 
     snd_rawmidi_t* input = nullptr;
     std::thread reader;
     std::atomic<bool> stopReading { false }, reading { false };
     mutable std::mutex mutex;
     Bytes bytes;
+    std::vector<Read> reads;
 };
 
 /**
@@ -363,15 +437,24 @@ public:
         "Zarvik MIDI <cable + 1>" reaches. */
     static juce::String hostDevice (int cable) { return rawMidiDevice ("Zarvik", cable); }
 
+    /** The host card's control device, through which programs learn which
+        raw MIDI device each of the card's sequencer ports writes to. */
+    static juce::File hostControlDevice() { return juce::File ("/dev/snd/controlC" + juce::String (cardIndex ("Zarvik"))); }
+
 private:
     /** The kernel lists a new card's MIDI ports before it gives the card its
         name, so the card is looked up until it has one. */
-    static juce::String rawMidiDevice (const char* card, int cable)
+    static int cardIndex (const char* card)
     {
         int index = -1;
         TestUtilities::runUntil ([&]
                                  { return (index = snd_card_get_index (card)) >= 0; });
-        return "hw:" + juce::String (index) + ",0," + juce::String (cable);
+        return index;
+    }
+
+    static juce::String rawMidiDevice (const char* card, int cable)
+    {
+        return "hw:" + juce::String (cardIndex (card)) + ",0," + juce::String (cable);
     }
 
     static bool write (const juce::File& file, const juce::String& text)
@@ -388,5 +471,30 @@ private:
     static constexpr const char* root = "/sys/kernel/config/usb_gadget";
     juce::File gadget;
     bool plugged = false;
+};
+
+/** Moves a file aside for as long as it exists, as a sandbox that lacks the
+    file would. Needs the right to rename it (root has it in the virtual machine). */
+class HiddenFile final
+{
+public:
+    explicit HiddenFile (const juce::File& f)
+        : file (f), aside (f.getFullPathName() + ".hidden")
+    {
+        hidden = std::rename (file.getFullPathName().toRawUTF8(), aside.toRawUTF8()) == 0;
+    }
+
+    ~HiddenFile()
+    {
+        if (hidden)
+            std::rename (aside.toRawUTF8(), file.getFullPathName().toRawUTF8());
+    }
+
+    bool isHidden() const { return hidden; }
+
+private:
+    const juce::File file;
+    const juce::String aside;
+    bool hidden = false;
 };
 }

@@ -45,20 +45,28 @@ struct Transfer
 {
     bool allSent = true;
     double meanMs = 0, maxMs = 0;
+    std::vector<std::chrono::steady_clock::time_point> starts; // when each send began
 };
 
-/** Sends the item's slices back to back, timing each send. */
-Transfer sendSlices (MidiOutputPort& port, const FirmwareItem& item)
+/** Sends the item's slices, timing each send: back to back, or paced as the
+    sender paces them, each `interval` after the port handed the last one over. */
+Transfer sendSlices (MidiOutputPort& port, const FirmwareItem& item, std::chrono::milliseconds interval = {})
 {
+    using Clock = std::chrono::steady_clock;
     Transfer transfer;
     double total = 0;
+    auto next = Clock::now();
 
     for (int i = 0; i < item.numChunks && transfer.allSent; ++i)
     {
+        std::this_thread::sleep_until (next);
         const auto slice = item.getChunk (i);
-        const auto start = juce::Time::getMillisecondCounterHiRes();
-        transfer.allSent = port.send (slice.getData(), slice.getSize(), MidiOutputPort::stallLimit).wasOk();
-        const auto elapsed = juce::Time::getMillisecondCounterHiRes() - start;
+        const auto start = Clock::now();
+        auto handedOver = start;
+        transfer.allSent = port.send (slice.getData(), slice.getSize(), MidiOutputPort::stallLimit, &handedOver).wasOk();
+        const auto elapsed = std::chrono::duration<double, std::milli> (Clock::now() - start).count();
+        transfer.starts.push_back (start);
+        next = handedOver + interval;
         total += elapsed;
         transfer.maxMs = juce::jmax (transfer.maxMs, elapsed);
     }
@@ -304,10 +312,11 @@ TEST (AlsaKernelUsbPort, AFirmwareImageArrivesByteForByteThroughASlowUsbLink)
     auto output = systemPorts().openOutput (identifier);
     ASSERT_NE (output, nullptr);
 
-    // Sent back to back, the slices outrun the USB link: the 4 KiB output
-    // buffer fills and every write has to wait for room.
+    // Paced as the sender paces them, from the moment the port says a slice
+    // was handed over.
     const auto item = audioApplication();
-    const auto transfer = sendSlices (*output, item);
+    const auto interval = std::chrono::milliseconds (item.intervalMs);
+    const auto transfer = sendSlices (*output, item, interval);
     EXPECT_TRUE (transfer.allSent);
     printTiming ("raw MIDI path to a USB MIDI device", item, transfer);
 
@@ -318,6 +327,26 @@ TEST (AlsaKernelUsbPort, AFirmwareImageArrivesByteForByteThroughASlowUsbLink)
         << device.receivedCount();
     const auto received = device.received();
     EXPECT_TRUE (received == image) << firstDifference (received, image);
+
+    // The unit gets its interval between the end of one slice and the start
+    // of the next: each send begins at least one interval after the device
+    // had the slice before. USB MIDI carries SysEx bytes three to a packet,
+    // counted from the F0, so a slice's last one or two bytes leave with the
+    // next slice's.
+    int early = 0, firstEarly = -1;
+
+    for (int i = 1; i < (int) transfer.starts.size(); ++i)
+    {
+        const auto bytesSent = (size_t) (i * item.chunkSize / 3 * 3);
+
+        if (transfer.starts[(size_t) i] - device.notAllArrivedBefore (bytesSent) < interval)
+        {
+            firstEarly = firstEarly < 0 ? i : firstEarly;
+            ++early;
+        }
+    }
+
+    EXPECT_EQ (early, 0) << "the first at slice " << firstEarly;
 }
 
 TEST (AlsaKernelUsbPort, ShortLastSlicesArriveAsTheyAreAndSendFailsOnceUnplugged)
@@ -499,6 +528,31 @@ TEST (AlsaKernelInput, AnEndlessSysExGrowsNoMemoryAndAReplyAfterItArrives)
     EXPECT_LT (residentAfter - residentBefore, 4 * 1024);
 }
 
+TEST (AlsaKernelInput, ASysExEventThatPointsIntoItsSendersMemoryIsIgnoredAndAReplyAfterItArrives)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    PeerClient peer ("Zarvik Control");
+    RecordingCallback callback;
+    auto input = systemPorts().openInput (waitForPort ("Zarvik Control", false), &callback);
+    ASSERT_NE (input, nullptr);
+    input->start();
+
+    // Any local program can find the reader's port, which takes events
+    // without a subscription, and send it a SysEx event with a user-space
+    // length: the kernel hands on its pointer, here one to nowhere.
+    const auto reader = peer.findPort (ZARVIK_PRODUCT_NAME, SND_SEQ_PORT_CAP_WRITE);
+    ASSERT_TRUE (reader.has_value());
+    peer.sendSysexByPointer (*reader, reinterpret_cast<const void*> (std::uintptr_t { 16 }), 256);
+
+    const Bytes reply { 0xf0, 0x7e, 0x00, 0x06, 0x02, 0x00, 0x20, 0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x06, 0xf7 };
+    peer.sendSysex (reply);
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return ! callback.get().empty(); }));
+    EXPECT_EQ (callback.get(), std::vector<Bytes> { reply });
+}
+
 TEST (AlsaKernelConcurrency, StopWaitsForACallbackThatIsRunning)
 {
     SKIP_WITHOUT_SEQUENCER();
@@ -650,6 +704,36 @@ TEST (AlsaKernelManager, TheSenderStreamsAnImageToAUsbDeviceByteForByteAndStopsW
     EXPECT_LT (second.chunks, onThirdPort.numChunks);
 }
 
+TEST (AlsaKernelManager, AnUpdateOfAUsbDeviceWhoseCardCannotBeAskedFailsSayingWhyRatherThanGoThroughTheLossyBridge)
+{
+    SKIP_WITHOUT_SEQUENCER();
+
+    UsbMidiGadget gadget;
+
+    if (! gadget.isPlugged())
+        GTEST_SKIP() << "no virtual USB bus (dummy_hcd) here";
+
+    ASSERT_TRUE (waitForPort ("Zarvik MIDI 2", true).isNotEmpty());
+    RawMidiReader device (UsbMidiGadget::gadgetInput (1));
+
+    // As in a sandbox that lets the program reach the sequencer but not the
+    // card: which raw MIDI device the port writes to cannot be told.
+    const HiddenFile control (UsbMidiGadget::hostControlDevice());
+
+    if (! control.isHidden())
+        GTEST_SKIP() << "cannot move " << UsbMidiGadget::hostControlDevice().getFullPathName() << " aside";
+
+    MidiManager manager;
+    FirmwareItem item (BinaryData::RZ41_apptr_syx, BinaryData::RZ41_apptr_syxSize, 256, 3, "Zarvik MIDI 2", "Control Firmware");
+    SenderRun run (item, manager);
+
+    ASSERT_TRUE (run.runToEnd (30000));
+    EXPECT_EQ (run.reports, juce::StringArray ({ "Started", "Error" }));
+    EXPECT_EQ (run.chunks, 0);
+    EXPECT_TRUE (run.sender.getErrorReason().startsWith ("not open: cannot open the unit's raw MIDI device: ")) << run.sender.getErrorReason();
+    EXPECT_EQ (device.receivedCount(), 0u);
+}
+
 TEST (AlsaKernelManager, TheSenderStopsWithErrorWhenTheProgramExitsMidTransfer)
 {
     SKIP_WITHOUT_SEQUENCER();
@@ -790,8 +874,16 @@ TEST (AlsaKernelUpdate, AnUpdateOfTheSimulatedUnitOnTheSequencerArrivesIntactAnd
     // vanished just after the last slice would fail the transfer.
     TestUtilities::Process unit ({ ZARVIK_SIM_PATH, "--quiet" });
 
+    // Another program first sends each port a SysEx event with a user-space
+    // length, whose pointer is an address in that program's memory.
+    PeerClient other ("Another program");
+
     for (auto* name : { "Zarvik Control", "Zarvik Audio", "Zarvik Graphics" })
-        ASSERT_TRUE (waitForPort (name, true, 60000).isNotEmpty()) << name; // a busy emulated machine starts it slowly
+    {
+        const auto identifier = waitForPort (name, true, 60000); // a busy emulated machine starts it slowly
+        ASSERT_TRUE (identifier.isNotEmpty()) << name;
+        other.sendSysexByPointer (*AlsaMidi::fromIdentifier (identifier), reinterpret_cast<const void*> (std::uintptr_t { 16 }), 256);
+    }
 
     struct Progress final : public Controller::Listener
     {

@@ -184,6 +184,11 @@ void AlsaSequencerUnit::handleEvent (const void* e)
 
     if (event->type == SND_SEQ_EVENT_SYSEX)
     {
+        // Only a variable-length event carries its bytes with it; the pointer
+        // of one with a user-space length is an address in its sender's memory.
+        if (! snd_seq_ev_is_variable (event))
+            return;
+
         const auto* bytes = static_cast<const uint8_t*> (event->data.ext.ptr);
 
         if (wine != nullptr)
