@@ -108,7 +108,7 @@ public:
     struct ProcessorRestart
     {
         std::array<uint8_t, 4> version {}; /**< The version it reports since. */
-        bool updated = false; /**< It took the version after update: every image since the previous restart arrived intact. */
+        bool updated = false; /**< It took the version after update: every image since the previous restart arrived intact, and nothing else. */
         std::string reason; /**< Why it kept its old version; empty when updated. */
     };
 
