@@ -41,6 +41,28 @@ if (ZARVIK_FIRMWARE_DIR)
         list (APPEND zarvik_image_files "${zarvik_image_dir}/${name}.syx")
     endforeach()
 
+    # A release sends its images to real units: none may be test firmware,
+    # whatever folder it comes from or name it has.
+    include ("${PROJECT_SOURCE_DIR}/cmake/TestFirmwareDigests.cmake")
+    set (zarvik_test_images_found)
+
+    foreach (file IN LISTS zarvik_image_files)
+        file (SHA256 "${file}" zarvik_digest)
+        if (zarvik_digest IN_LIST ZARVIK_TEST_FIRMWARE_SHA256)
+            get_filename_component (zarvik_file_name "${file}" NAME)
+            list (APPEND zarvik_test_images_found "${zarvik_file_name}")
+        endif()
+    endforeach()
+
+    if (zarvik_test_images_found)
+        list (JOIN zarvik_test_images_found ", " zarvik_test_images_found)
+        message (FATAL_ERROR "ZARVIK_FIRMWARE_DIR: ${zarvik_image_dir} holds test firmware, not a release "
+                 "(images that tools/firmware-gen generates: ${zarvik_test_images_found}). "
+                 "An updater built with it would send test firmware to real units. Point "
+                 "ZARVIK_FIRMWARE_DIR at the five images of a firmware release, or leave it "
+                 "unset to build with test firmware for rehearsals.")
+    endif()
+
     message (STATUS "Embedding the firmware release in ${zarvik_image_dir}")
     set (ZARVIK_TEST_FIRMWARE OFF)
 else()

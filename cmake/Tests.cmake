@@ -145,6 +145,22 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
     endif()
 endif()
 
+# The release gate of Firmware.cmake: configure-only runs of CMake in scratch
+# folders under release-gate/, with images the generator makes there; a few
+# seconds each. The gate is the same for every target, so a cross build
+# leaves these to the build for this machine.
+if (NOT CMAKE_CROSSCOMPILING)
+    set (zarvik_gate_checks digests refuses accepts)
+    set (zarvik_gate_names DigestsAreThoseOfTheGeneratedImages RefusesTheGeneratedTestFirmware AcceptsOtherValidImages)
+    foreach (check name IN ZIP_LISTS zarvik_gate_checks zarvik_gate_names)
+        add_test (NAME ReleaseGate.${name}
+                  COMMAND "${PROJECT_SOURCE_DIR}/tests/cmake/release-gate.sh" ${check} "${PROJECT_SOURCE_DIR}"
+                          "${CMAKE_BINARY_DIR}/release-gate/${check}" "$<TARGET_FILE:zarvik-firmware-gen>"
+                          "$<TARGET_FILE:zarvik-firmware-check>" "${CMAKE_COMMAND}" "${CMAKE_GENERATOR}")
+        set_tests_properties (ReleaseGate.${name} PROPERTIES LABELS release-gate TIMEOUT 120)
+    endforeach()
+endif()
+
 # The app tests run the application's classes, check the Windows icon the build
 # makes and start the executable itself, and the window harness.
 target_link_libraries (zarvik_tests PRIVATE zarvik_app)

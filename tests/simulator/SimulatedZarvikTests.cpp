@@ -25,14 +25,97 @@ void feedInPieces (SimulatedZarvik& unit, int processor, const std::vector<uint8
     }
 }
 
+// Hands an image to the unit in 256-byte buffers, as the updater sends it.
+void feedInSlices (SimulatedZarvik& unit, int processor, const std::vector<uint8_t>& bytes)
+{
+    for (size_t offset = 0; offset < bytes.size(); offset += 256)
+        unit.receive (processor, bytes.data() + offset, std::min<size_t> (256, bytes.size() - offset));
+}
+
+// Body offsets 10 to 13 of the identity reply hold the version.
+std::array<uint8_t, 4> reportedVersion (const SimulatedZarvik& unit, int processor)
+{
+    const auto reply = unit.getIdentityReply (processor);
+    return { reply[11], reply[12], reply[13], reply[14] };
+}
+
+// A unit's restart calls it from the unit's own thread.
 struct RecordingConnection final : public SimulatedZarvik::Connection
 {
-    void sendToHost (int processor, const std::vector<uint8_t>& message) override { sent.push_back ({ processor, message }); }
-    void disconnect (int processor) override { disconnected.push_back (processor); }
+    void sendToHost (int processor, const std::vector<uint8_t>& message) override
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        sent.push_back ({ processor, message });
+    }
 
+    void disconnect (int processor) override
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        disconnected.push_back (processor);
+    }
+
+    void reconnect() override
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        ++reconnects;
+    }
+
+    int getReconnects() const
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        return reconnects;
+    }
+
+    mutable std::mutex mutex;
     std::vector<std::pair<int, std::vector<uint8_t>>> sent;
     std::vector<int> disconnected;
+    int reconnects = 0;
 };
+
+const std::array<std::array<uint8_t, 4>, 3> versionsBefore { { { 0, 0, 3, 1 }, { 0, 0, 2, 1 }, { 0, 0, 2, 1 } } };
+const std::array<std::array<uint8_t, 4>, 3> versionsAfter { { { 0, 0, 3, 6 }, { 0, 0, 2, 5 }, { 0, 0, 2, 5 } } };
+
+// The three images of an update, one per processor.
+std::array<std::vector<uint8_t>, 3> updateImages()
+{
+    return { TestImages::make (0x00, 3000), TestImages::make (0x10, 3000), TestImages::make (0x20, 3000) };
+}
+
+std::vector<uint8_t> twice (std::vector<uint8_t> bytes)
+{
+    bytes.insert (bytes.end(), bytes.begin(), bytes.end());
+    return bytes;
+}
+
+// A unit that knows what its update brings and restarts quickly once told to.
+void prepareForUpdate (SimulatedZarvik& unit)
+{
+    const auto images = updateImages();
+    unit.setRestartTimes (std::chrono::milliseconds (10), std::chrono::milliseconds (10));
+
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+    {
+        unit.setVersionAfterUpdate (p, versionsAfter[(size_t) p]);
+        unit.setExpectedImages (p, { images[(size_t) p] });
+    }
+}
+
+void sendUpdate (SimulatedZarvik& unit, const std::vector<uint8_t>& audioImage)
+{
+    const auto images = updateImages();
+    feedInSlices (unit, 0, images[0]);
+    feedInSlices (unit, 1, audioImage);
+    feedInSlices (unit, 2, images[2]);
+}
+
+// The whole update arrives before a restart is allowed, so that no pause of
+// a loaded machine between two images passes for the end of the update.
+void updateThenRestart (SimulatedZarvik& unit, const std::vector<uint8_t>& audioImage)
+{
+    unit.setRestartAfterUpdate (false);
+    sendUpdate (unit, audioImage);
+    unit.setRestartAfterUpdate (true);
+}
 }
 
 TEST (SimulatedZarvik, AnswersTheIdentityRequestOnEachPortWithItsOwnReply)
@@ -188,6 +271,105 @@ TEST (SimulatedZarvik, DisconnectsAsSoonAsTheGivenImageHasArrivedWholeAndKeepsNo
     EXPECT_EQ (images[0].bytes, image);
 }
 
+struct RestartCase
+{
+    const char* name;
+    std::function<void (SimulatedZarvik&)> damage; // before the audio image arrives
+    std::vector<uint8_t> audioImage;
+    bool audioUpdated;
+};
+
+void PrintTo (const RestartCase& restartCase, std::ostream* os)
+{
+    *os << restartCase.name;
+}
+
+class SimulatedZarvikRestart : public testing::TestWithParam<RestartCase>
+{
+};
+
+TEST_P (SimulatedZarvikRestart, ComesBackWithTheNewVersionWhereEveryImageSinceTheLastRestartWasIntact)
+{
+    RecordingConnection connection;
+    SimulatedZarvik unit;
+    unit.setConnection (&connection);
+    prepareForUpdate (unit);
+
+    GetParam().damage (unit);
+    updateThenRestart (unit, GetParam().audioImage);
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return connection.getReconnects() == 1; }));
+
+    EXPECT_EQ (connection.disconnected, (std::vector<int> { 0, 1, 2 }));
+    auto restarts = unit.getRestarts();
+    ASSERT_EQ (restarts.size(), 1u);
+    EXPECT_TRUE (restarts[0].back);
+    EXPECT_EQ (restarts[0].processors[1].updated, GetParam().audioUpdated);
+    EXPECT_EQ (restarts[0].processors[1].reason.empty(), GetParam().audioUpdated);
+
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+    {
+        const auto updated = p != 1 || GetParam().audioUpdated;
+        EXPECT_EQ (reportedVersion (unit, p), (updated ? versionsAfter : versionsBefore)[(size_t) p]) << "processor " << p;
+        EXPECT_EQ (restarts[0].processors[(size_t) p].version, reportedVersion (unit, p));
+    }
+
+    // A later update that arrives whole is judged on its own images.
+    updateThenRestart (unit, updateImages()[1]);
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return connection.getReconnects() == 2; }));
+
+    restarts = unit.getRestarts();
+    ASSERT_EQ (restarts.size(), 2u);
+    EXPECT_TRUE (restarts[1].processors[1].updated) << restarts[1].processors[1].reason;
+    EXPECT_EQ (reportedVersion (unit, 1), versionsAfter[1]);
+}
+
+INSTANTIATE_TEST_SUITE_P (SimulatedZarvik,
+                          SimulatedZarvikRestart,
+                          testing::Values (
+                              RestartCase { "CleanImages", [] (SimulatedZarvik&) {}, updateImages()[1], true },
+                              RestartCase { "ADroppedBuffer", [] (SimulatedZarvik& unit)
+                                            { unit.damageBuffer (1, 5, SimulatedZarvik::BufferDamage::dropped); },
+                                            updateImages()[1],
+                                            false },
+                              RestartCase { "AnAlteredByte", [] (SimulatedZarvik& unit)
+                                            { unit.damageBuffer (1, 5, SimulatedZarvik::BufferDamage::altered); },
+                                            updateImages()[1],
+                                            false },
+                              RestartCase { "AWellFormedImageThatIsNotTheUpdates", [] (SimulatedZarvik&) {}, TestImages::make (0x10, 2000), false },
+                              // The rest of the first image is stray bytes; the second arrives whole.
+                              RestartCase { "AnImageWhoseF0WasLostBeforeAnIntactOne", [] (SimulatedZarvik& unit)
+                                            { unit.damageBuffer (1, 1, SimulatedZarvik::BufferDamage::dropped); },
+                                            twice (updateImages()[1]),
+                                            false }),
+                          [] (const testing::TestParamInfo<RestartCase>& info)
+                          { return std::string (info.param.name); });
+
+TEST (SimulatedZarvik, StaysAfterAnUpdateUnlessToldToRestart)
+{
+    // Two units get the same update, the one that may not restart first, and
+    // its settle time has passed when the other restarts.
+    std::array<RecordingConnection, 2> connections;
+    std::array<SimulatedZarvik, 2> units;
+
+    for (size_t i : { 1, 0 })
+    {
+        units[i].setConnection (&connections[i]);
+        prepareForUpdate (units[i]);
+    }
+
+    sendUpdate (units[1], updateImages()[1]);
+    updateThenRestart (units[0], updateImages()[1]);
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return connections[0].getReconnects() == 1; }));
+
+    EXPECT_TRUE (connections[1].disconnected.empty());
+    EXPECT_TRUE (units[1].getRestarts().empty());
+    EXPECT_EQ (reportedVersion (units[1], 0), versionsBefore[0]);
+}
+
 //==============================================================================
 TEST (InProcessZarvik, ShowsThreePortsThatAnswerTheHostsIdentityRequests)
 {
@@ -239,6 +421,67 @@ TEST (InProcessZarvik, UnpluggedPortsVanishAndComeBackWithTheirSettings)
     zarvik.plugIn (1);
     manager.openOutputPort ("Zarvik Audio");
     EXPECT_EQ (manager.sendMessageToPort ("Zarvik Audio", messageOf (identityRequest)), 0) << "the port still refuses to open";
+}
+
+TEST (InProcessZarvik, RestartsAfterAnUpdateAsNewDevicesThatReportWhatTheUpdateInstalled)
+{
+    InProcessMidiPorts ports;
+    InProcessZarvik zarvik (ports);
+    auto& unit = zarvik.getUnit();
+    prepareForUpdate (unit);
+    unit.damageBuffer (1, 3, SimulatedZarvik::BufferDamage::altered);
+
+    const auto images = updateImages();
+    std::array<std::shared_ptr<InProcessMidiPorts::Device>, 3> before;
+
+    for (size_t p = 0; p < images.size(); ++p)
+    {
+        before[p] = zarvik.getDevice ((int) p);
+        auto output = ports.openOutput (before[p]->getIdentifier());
+        ASSERT_NE (output, nullptr);
+
+        for (size_t offset = 0; offset < images[p].size(); offset += 256)
+            ASSERT_TRUE (output->send (images[p].data() + offset, std::min<size_t> (256, images[p].size() - offset), MidiOutputPort::stallLimit).wasOk());
+    }
+
+    unit.setRestartAfterUpdate (true);
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          {
+                                              const auto restarts = unit.getRestarts();
+                                              return ! restarts.empty() && restarts[0].back
+                                                     && zarvik.isPlugged (0) && zarvik.isPlugged (1) && zarvik.isPlugged (2); }));
+
+    for (size_t p = 0; p < before.size(); ++p)
+    {
+        EXPECT_FALSE (before[p]->isPlugged());
+        EXPECT_EQ (zarvik.getDevice ((int) p)->getName(), before[p]->getName());
+        EXPECT_NE (zarvik.getDevice ((int) p)->getIdentifier(), before[p]->getIdentifier());
+    }
+
+    RecordingListener listener;
+    MidiManager manager (ports);
+    manager.addListener (&listener);
+
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+    {
+        const auto name = SimulatedZarvik::getPortName (p);
+        manager.openOutputPort (name);
+        manager.openInputPort (name);
+        EXPECT_EQ (manager.sendMessageToPort (name, messageOf (identityRequest)), 1);
+    }
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return listener.count() == 3; }));
+
+    // The audio image arrived damaged: that processor alone keeps its version.
+    for (auto& call : listener.get())
+    {
+        const auto p = (size_t) SimulatedZarvik::findProcessor (call.port.toStdString());
+        ASSERT_LT (p, versionsAfter.size());
+        EXPECT_EQ ((std::array<uint8_t, 4> { call.bytes[11], call.bytes[12], call.bytes[13], call.bytes[14] }), (p == 1 ? versionsBefore : versionsAfter)[p]) << call.port;
+    }
+
+    manager.removeListener (&listener);
 }
 
 TEST (InProcessZarvikConcurrency, TheUnitCanGoWhileTheHostIsSendingToIt)

@@ -104,6 +104,18 @@ TEST (SimulatorReport, FailsOnAnInterruptedCorruptOrForeignImage)
     }
 
     {
+        // A slice lost in transit, as zarvik-sim's --drop-buffer asks.
+        SimulatedZarvik unit;
+        unit.damageBuffer (2, 10, SimulatedZarvik::BufferDamage::dropped);
+        sendInSlices (unit, 2, graphics.data, graphics.size);
+
+        const auto ports = SimReport::collect (unit, package);
+        EXPECT_EQ (ports[2].images[0].size, graphics.size - 256);
+        EXPECT_FALSE (SimReport::allIntact (ports));
+        EXPECT_NE (SimReport::format (ports).find ("1 buffer(s) damaged in transit on purpose"), std::string::npos);
+    }
+
+    {
         // Whole and equal, but in a burst the unit may not keep up with.
         SimulatedZarvik unit;
         sendInSlices (unit, 2, graphics.data, graphics.size, std::chrono::microseconds (2800));
@@ -113,6 +125,24 @@ TEST (SimulatorReport, FailsOnAnInterruptedCorruptOrForeignImage)
         EXPECT_FALSE (SimReport::allIntact (ports));
         EXPECT_NE (SimReport::format (ports).find ("PACING FAULTS"), std::string::npos);
     }
+}
+
+TEST (SimulatorReport, SaysWithWhichVersionsTheUnitCameBackAfterEachRestart)
+{
+    SimulatedZarvik::Restart restart;
+    restart.back = true;
+    restart.processors[0] = { { 0, 0, 3, 6 }, true, "" };
+    restart.processors[1] = { { 0, 0, 2, 1 }, false, "image 1 damaged: at offset 700: bad checksum" };
+    restart.processors[2] = { { 0, 0, 2, 5 }, true, "" };
+    auto away = restart;
+    away.back = false;
+
+    EXPECT_EQ (SimReport::formatRestarts ({ restart, away }),
+               "Restart 1: back with Zarvik Control 0.0.3.6 (updated), Zarvik Audio 0.0.2.1 (old version kept: image 1 damaged: "
+               "at offset 700: bad checksum), Zarvik Graphics 0.0.2.5 (updated)\n"
+               "Restart 2: still away at the end, to come back with Zarvik Control 0.0.3.6 (updated), Zarvik Audio 0.0.2.1 "
+               "(old version kept: image 1 damaged: at offset 700: bad checksum), Zarvik Graphics 0.0.2.5 (updated)\n");
+    EXPECT_EQ (SimReport::formatRestarts ({}).rfind ("Restarts: none", 0), 0u);
 }
 
 TEST (WineRewrappingUndone, GivesBackEverySliceAsSentAndPassesAnythingElseUnchanged)

@@ -60,9 +60,10 @@ InProcessZarvik::InProcessZarvik (InProcessMidiPorts& portsToUse, bool plugInNow
 
 InProcessZarvik::~InProcessZarvik()
 {
+    // First, as a restart under way on the unit's thread may plug the devices in again.
+    unit.setConnection (nullptr);
     unplug();
     gate->close();
-    unit.setConnection (nullptr);
 }
 
 size_t InProcessZarvik::indexOf (int processor)
@@ -168,4 +169,9 @@ void InProcessZarvik::sendToHost (int processor, const std::vector<uint8_t>& mes
 void InProcessZarvik::disconnect (int processor)
 {
     unplug (processor);
+}
+
+void InProcessZarvik::reconnect()
+{
+    plugIn();
 }

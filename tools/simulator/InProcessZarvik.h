@@ -10,7 +10,9 @@
     host's inputs on their input threads.
 
     Fault settings (byte rate, open behaviour) belong to the port and are kept
-    when it is unplugged and plugged in again. The port set must outlive this
+    when it is unplugged and plugged in again. When the unit restarts after an
+    update, its three devices are unplugged and, once it is back, new devices
+    of the same names are plugged in: new identifiers, the same settings. The port set must outlive this
     object; destroying it unplugs the unit and waits for a buffer that is
     being delivered. Every member may be called from any thread.
 */
@@ -54,6 +56,7 @@ private:
     struct DeliveryGate;
     void sendToHost (int processor, const std::vector<uint8_t>& message) override;
     void disconnect (int processor) override;
+    void reconnect() override;
     static size_t indexOf (int processor);
 
     InProcessMidiPorts& ports;

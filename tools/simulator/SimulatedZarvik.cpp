@@ -30,6 +30,22 @@ bool isUniversal (const std::vector<uint8_t>& message)
 {
     return message.size() > 1 && (message[1] == 0x7e || message[1] == 0x7f);
 }
+
+// A 7-bit byte near the middle changes: the framing stays, so the image
+// still ends where it should, and its HEX checksum no longer holds.
+void alterDataByte (std::vector<uint8_t>& bytes)
+{
+    for (size_t i = 0; i < bytes.size(); ++i)
+    {
+        auto& b = bytes[(bytes.size() / 2 + i) % bytes.size()];
+
+        if (b < 0x80)
+        {
+            b ^= 0x01;
+            return;
+        }
+    }
+}
 }
 
 std::string SimulatedZarvik::getPortName (int processor)
@@ -66,7 +82,18 @@ SimulatedZarvik::SimulatedZarvik()
     }
 }
 
-SimulatedZarvik::~SimulatedZarvik() = default;
+SimulatedZarvik::~SimulatedZarvik()
+{
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        quitting = true;
+    }
+
+    restartSettingsChanged.notify_all();
+
+    if (restartThread.joinable())
+        restartThread.join();
+}
 
 SimulatedZarvik::Port& SimulatedZarvik::portFor (int processor)
 {
@@ -84,8 +111,28 @@ const SimulatedZarvik::Port& SimulatedZarvik::portFor (int processor) const
 //==============================================================================
 void SimulatedZarvik::setConnection (Connection* newConnection)
 {
-    const std::lock_guard<std::mutex> l (mutex);
+    std::unique_lock<std::mutex> l (mutex);
     connection = newConnection;
+    connectionIdle.wait (l, [this]
+                         { return connectionCalls == 0; });
+}
+
+SimulatedZarvik::Connection* SimulatedZarvik::beginConnectionCall()
+{
+    if (connection != nullptr)
+        ++connectionCalls;
+
+    return connection;
+}
+
+void SimulatedZarvik::endConnectionCall()
+{
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        --connectionCalls;
+    }
+
+    connectionIdle.notify_all();
 }
 
 void SimulatedZarvik::setVersion (int processor, std::array<uint8_t, 4> version)
@@ -125,6 +172,66 @@ void SimulatedZarvik::disconnectAfterImages (int processor, int images)
 {
     const std::lock_guard<std::mutex> l (mutex);
     portFor (processor).disconnectAfterImages = images;
+}
+
+void SimulatedZarvik::damageBuffer (int processor, uint64_t nth, BufferDamage damage)
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    auto& port = portFor (processor);
+    port.damageCountdown = nth;
+    port.damage = damage;
+}
+
+void SimulatedZarvik::setRestartAfterUpdate (bool restarts)
+{
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        restartAfterUpdate = restarts;
+
+        if (restarts && ! restartThread.joinable())
+            restartThread = std::thread ([this]
+                                         { runRestarts(); });
+    }
+
+    restartSettingsChanged.notify_all();
+}
+
+void SimulatedZarvik::setRestartTimes (std::chrono::milliseconds newSettleTime, std::chrono::milliseconds newAwayTime)
+{
+    {
+        const std::lock_guard<std::mutex> l (mutex);
+        settleTime = newSettleTime;
+        awayTime = newAwayTime;
+    }
+
+    restartSettingsChanged.notify_all();
+}
+
+void SimulatedZarvik::setVersionAfterUpdate (int processor, std::array<uint8_t, 4> version)
+{
+    for (auto& field : version)
+        field &= 0x7f;
+
+    const std::lock_guard<std::mutex> l (mutex);
+    portFor (processor).versionAfterUpdate = version;
+}
+
+void SimulatedZarvik::setExpectedImages (int processor, std::vector<std::vector<uint8_t>> images)
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    portFor (processor).expectedImages = std::move (images);
+}
+
+std::vector<SimulatedZarvik::Restart> SimulatedZarvik::getRestarts() const
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    return restarts;
+}
+
+bool SimulatedZarvik::isAway() const
+{
+    const std::lock_guard<std::mutex> l (mutex);
+    return away;
 }
 
 std::vector<uint8_t> SimulatedZarvik::getIdentityReply (int processor) const
@@ -182,12 +289,27 @@ void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size, 
 {
     const auto cpuAtStart = threadCpuSeconds();
     std::vector<std::vector<uint8_t>> replies;
+    std::vector<uint8_t> altered;
     Connection* target = nullptr;
     bool disconnecting = false;
 
     {
         const std::lock_guard<std::mutex> l (mutex);
         auto& port = portFor (processor);
+        lastArrival = std::chrono::steady_clock::now();
+
+        if (port.damageCountdown > 0 && --port.damageCountdown == 0)
+        {
+            ++port.statistics.buffersDamaged;
+
+            if (port.damage == BufferDamage::dropped)
+                return;
+
+            altered.assign (data, data + size);
+            alterDataByte (altered);
+            data = altered.data();
+        }
+
         const auto elapsed = std::chrono::duration<double> (latest - created).count();
         const auto elapsedAtEarliest = std::chrono::duration<double> (earliest - created).count();
 
@@ -232,7 +354,9 @@ void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size, 
         if (disconnecting)
             abandonAll (port);
 
-        target = connection;
+        if (disconnecting || ! replies.empty())
+            target = beginConnectionCall();
+
         cpuSeconds += threadCpuSeconds() - cpuAtStart;
     }
 
@@ -244,6 +368,8 @@ void SimulatedZarvik::receive (int processor, const uint8_t* data, size_t size, 
 
     if (disconnecting)
         target->disconnect (processor);
+
+    endConnectionCall();
 }
 
 void SimulatedZarvik::parse (int processor, Port& port, const uint8_t* data, size_t size, std::vector<std::vector<uint8_t>>& replies)
@@ -394,6 +520,118 @@ void SimulatedZarvik::abandonAll (Port& port)
 }
 
 //==============================================================================
+void SimulatedZarvik::runRestarts()
+{
+    std::unique_lock<std::mutex> l (mutex);
+
+    while (! quitting)
+    {
+        const auto now = std::chrono::steady_clock::now();
+
+        if (! restartAfterUpdate)
+        {
+            restartSettingsChanged.wait (l);
+            continue;
+        }
+
+        if (! isSettled (now))
+        {
+            // Looked at again when the ports will have been quiet for the
+            // settle time, or after that long if a message is still open.
+            const auto settled = lastArrival + settleTime;
+            restartSettingsChanged.wait_until (l, settled > now ? settled : now + settleTime);
+            continue;
+        }
+
+        restarts.push_back (judgeUpdate());
+        away = true;
+
+        if (auto* target = beginConnectionCall())
+        {
+            l.unlock();
+
+            for (int p = 0; p < numProcessors; ++p)
+                target->disconnect (p);
+
+            endConnectionCall();
+            l.lock();
+        }
+
+        const auto back = std::chrono::steady_clock::now() + awayTime;
+
+        if (restartSettingsChanged.wait_until (l, back, [this]
+                                               { return quitting; }))
+            break;
+
+        away = false;
+        restarts.back().back = true;
+
+        if (auto* target = beginConnectionCall())
+        {
+            l.unlock();
+            target->reconnect();
+            endConnectionCall();
+            l.lock();
+        }
+    }
+}
+
+bool SimulatedZarvik::isSettled (std::chrono::steady_clock::time_point now) const
+{
+    bool updated = false;
+
+    for (const auto& port : ports)
+    {
+        if (port.state == ParserState::inSysex)
+            return false;
+
+        updated = updated || port.images.size() > port.imagesBeforeUpdate;
+    }
+
+    return updated && now - lastArrival >= settleTime;
+}
+
+SimulatedZarvik::Restart SimulatedZarvik::judgeUpdate()
+{
+    Restart restart;
+
+    for (size_t p = 0; p < ports.size(); ++p)
+    {
+        auto& port = ports[p];
+        auto& result = restart.processors[p];
+
+        // Bytes outside any message are what is left of an image whose F0 was lost.
+        if (const auto stray = port.statistics.strayBytes - port.strayBytesBeforeUpdate; stray > 0)
+            result.reason = std::to_string (stray) + " bytes arrived outside any image";
+        else if (port.images.size() == port.imagesBeforeUpdate)
+            result.reason = "no image arrived";
+
+        for (auto i = port.imagesBeforeUpdate; i < port.images.size() && result.reason.empty(); ++i)
+        {
+            const auto& image = port.images[i];
+            const auto& expected = port.expectedImages;
+            const auto name = "image " + std::to_string (i + 1);
+
+            if (! image.valid)
+                result.reason = name + " damaged: " + image.problem;
+            else if (! expected.empty() && std::find (expected.begin(), expected.end(), image.bytes) == expected.end())
+                result.reason = name + " equals no image of the update";
+        }
+
+        result.updated = result.reason.empty();
+
+        if (result.updated && port.versionAfterUpdate.has_value())
+            port.version = *port.versionAfterUpdate;
+
+        result.version = port.version;
+        port.imagesBeforeUpdate = port.images.size();
+        port.strayBytesBeforeUpdate = port.statistics.strayBytes;
+    }
+
+    return restart;
+}
+
+//==============================================================================
 std::vector<SimulatedZarvik::ReceivedImage> SimulatedZarvik::getImages (int processor) const
 {
     const std::lock_guard<std::mutex> l (mutex);
@@ -442,6 +680,8 @@ void SimulatedZarvik::clearReceived()
         port.currentInterleaved = false;
         port.openTransfers = 0;
         port.images.clear();
+        port.imagesBeforeUpdate = 0;
+        port.strayBytesBeforeUpdate = 0;
         port.statistics = {};
         port.arrivalTimes.clear();
     }

@@ -2,9 +2,12 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 /**
@@ -18,6 +21,11 @@
     it byte for byte. It records what a test or a benchmark wants to know about
     the stream: byte and buffer counts, buffer arrival times, transfers that
     overlapped on one port, and anything else that corrupts an image.
+
+    Told to, it restarts after an update as a real unit does when its user
+    resets it: its ports go, come back as a new device, and each processor
+    then reports the version the update installs if every image it received
+    arrived intact, or its old one.
 
     The unit knows nothing of any port system: whatever connects it to a host
     hands it the bytes each port receives and carries its replies back through
@@ -38,8 +46,9 @@ public:
     /** The processor byte that images for this processor carry in their header. */
     static uint8_t getImageProcessorByte (int processor);
 
-    /** What the unit needs from whatever connects it to a host. Called on the
-        thread that delivered the bytes, without the unit's lock held. */
+    /** What the unit needs from whatever connects it to a host. Called without
+        the unit's lock held: on the thread that delivered the bytes, or for a
+        restart on the unit's own restart thread. */
     class Connection
     {
     public:
@@ -50,6 +59,17 @@ public:
 
         /** The processor's port drops off the bus, as when its cable is pulled. */
         virtual void disconnect (int processor) = 0;
+
+        /** After a restart, all three ports come back as a new device: same
+            names, new identities, as the system enumerates a USB device anew. */
+        virtual void reconnect() = 0;
+    };
+
+    /** How a buffer is damaged in transit. */
+    enum class BufferDamage
+    {
+        dropped, // lost whole: the unit never sees it
+        altered // one data byte near its middle arrives with its lowest bit flipped
     };
 
     /** One SysEx message other than a device inquiry, as it arrived. */
@@ -81,6 +101,21 @@ public:
         uint64_t firmwareGaps = 0; /**< Gaps between two buffers of firmware (anything but device inquiries) in a row. */
         double shortestGapSeconds = 0.0; /**< The shortest of them, as long as the arrivals' bounds allow; 0 without any. */
         uint64_t pacingFaults = 0; /**< Those shorter than minimumGapSeconds. */
+        int buffersDamaged = 0; /**< Buffers dropped or altered in transit, as damageBuffer asked. */
+    };
+
+    /** What a restart made of one processor. */
+    struct ProcessorRestart
+    {
+        std::array<uint8_t, 4> version {}; /**< The version it reports since. */
+        bool updated = false; /**< It took the version after update: every image since the previous restart arrived intact, and nothing else. */
+        std::string reason; /**< Why it kept its old version; empty when updated. */
+    };
+
+    struct Restart
+    {
+        std::array<ProcessorRestart, numProcessors> processors;
+        bool back = false; /**< Its ports have come back; false while it is away. */
     };
 
     /** One slice per 3 ms is the only pace the unit is known to take. Buffers
@@ -91,7 +126,9 @@ public:
     SimulatedZarvik();
     ~SimulatedZarvik();
 
-    /** Not owned; must outlive its use here. Null drops replies and disconnects. */
+    /** Not owned; must outlive its use here. Null drops replies and disconnects.
+        Waits for calls into the previous connection that are under way on other
+        threads, so none reaches it once this returns. */
     void setConnection (Connection* connection);
 
     /** The four version fields that a processor reports, each 0 to 127. */
@@ -115,6 +152,40 @@ public:
     /** The processor's port disconnects as soon as this many further images
         have arrived on it whole; what follows in the same buffer is lost. 0 clears it. */
     void disconnectAfterImages (int processor, int images);
+
+    /** The buffer that arrives `nth` on the processor's port from now on (1 is
+        the next; identity requests count too) is damaged in transit, so that
+        the image it belongs to is judged damaged. 0 clears it. A buffer that
+        carries an image's F7, dropped, leaves that image open for good. */
+    void damageBuffer (int processor, uint64_t nth, BufferDamage damage);
+
+    /** Whether the unit restarts after an update (it does not by default).
+        Once it has received an image and every port has been idle (no SysEx
+        message open, no bytes arriving) for the settle time, it disconnects
+        its three ports, stays away for the away time and reconnects. */
+    void setRestartAfterUpdate (bool restarts);
+
+    /** Both 1 s by default: the updater sends an asset image a few
+        milliseconds after its application image, and a 100 ms presence poll
+        sees the ports gone. */
+    void setRestartTimes (std::chrono::milliseconds settleTime, std::chrono::milliseconds awayTime);
+
+    /** The version that an update installs on the processor: after a restart
+        it reports this if it received at least one image since the previous
+        restart, every one of them intact, and nothing outside them. Until
+        set, an update leaves the version as it was. */
+    void setVersionAfterUpdate (int processor, std::array<uint8_t, 4> version);
+
+    /** The images an update brings the processor. Once any are set, an image
+        that equals none of them byte for byte counts as damaged for the
+        restart, however well formed. */
+    void setExpectedImages (int processor, std::vector<std::vector<uint8_t>> images);
+
+    /** Every restart so far, oldest first; the last one may still be away. */
+    std::vector<Restart> getRestarts() const;
+
+    /** True from the moment the unit leaves for a restart until it reconnects. */
+    bool isAway() const;
 
     /** The 37-byte identity reply that the processor sends. */
     std::vector<uint8_t> getIdentityReply (int processor) const;
@@ -151,7 +222,7 @@ public:
         taking them in and checking them. */
     double getCpuSeconds() const;
 
-    /** Forgets everything received and every statistic; settings stay. */
+    /** Forgets everything received and every statistic; settings and restarts stay. */
     void clearReceived();
 
 private:
@@ -182,6 +253,13 @@ private:
         uint64_t disconnectAfter = 0;
         int disconnectAfterImages = 0;
         bool disconnectNow = false;
+        uint64_t damageCountdown = 0;
+        BufferDamage damage = BufferDamage::dropped;
+
+        std::optional<std::array<uint8_t, 4>> versionAfterUpdate;
+        std::vector<std::vector<uint8_t>> expectedImages;
+        size_t imagesBeforeUpdate = 0; // images received before the previous restart
+        uint64_t strayBytesBeforeUpdate = 0;
     };
 
     void parse (int processor, Port& port, const uint8_t* data, size_t size, std::vector<std::vector<uint8_t>>& replies);
@@ -194,12 +272,29 @@ private:
     Port& portFor (int processor);
     const Port& portFor (int processor) const;
 
+    void runRestarts();
+    bool isSettled (std::chrono::steady_clock::time_point now) const;
+    Restart judgeUpdate();
+    Connection* beginConnectionCall();
+    void endConnectionCall();
+
     mutable std::mutex mutex;
     std::array<Port, numProcessors> ports;
     double cpuSeconds = 0.0;
     bool rehearsalMarker = true;
     Connection* connection = nullptr;
+    int connectionCalls = 0; // calls into the connection under way, made without the lock
+    std::condition_variable connectionIdle;
     const std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
+
+    bool restartAfterUpdate = false;
+    std::chrono::milliseconds settleTime { 1000 }, awayTime { 1000 };
+    std::chrono::steady_clock::time_point lastArrival = created;
+    std::vector<Restart> restarts;
+    bool away = false;
+    bool quitting = false;
+    std::condition_variable restartSettingsChanged;
+    std::thread restartThread;
 
     SimulatedZarvik (const SimulatedZarvik&) = delete;
     SimulatedZarvik& operator= (const SimulatedZarvik&) = delete;

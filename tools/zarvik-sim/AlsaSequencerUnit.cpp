@@ -2,27 +2,13 @@
 
 #include <alsa/asoundlib.h>
 #include <cerrno>
+#include <cstdio>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <stdexcept>
 #include <unistd.h>
 #include <vector>
-
-struct AlsaSequencerUnit::Sequencer
-{
-    snd_seq_t* handle = nullptr;
-    snd_midi_event_t* decoder = nullptr;
-
-    ~Sequencer()
-    {
-        if (decoder != nullptr)
-            snd_midi_event_free (decoder);
-
-        if (handle != nullptr)
-            snd_seq_close (handle);
-    }
-};
 
 namespace
 {
@@ -38,60 +24,107 @@ constexpr size_t inputBufferSize = 1 << 16;
 constexpr size_t maxInputPoolCells = 2000;
 }
 
-AlsaSequencerUnit::AlsaSequencerUnit (SimulatedZarvik& u, const std::string& clientName, bool fromWine)
-    : unit (u), wine (fromWine ? std::make_unique<WineRewrapping>() : nullptr), sequencer (std::make_unique<Sequencer>())
+/** One sequencer client with the unit's three ports; closing it removes them. */
+struct AlsaSequencerUnit::Sequencer
 {
-    if (const auto err = snd_seq_open (&sequencer->handle, "default", SND_SEQ_OPEN_DUPLEX, 0); err < 0)
-        fail ("open the ALSA sequencer", err);
+    snd_seq_t* handle = nullptr;
+    snd_midi_event_t* decoder = nullptr;
+    std::array<int, SimulatedZarvik::numProcessors> ports {};
+    int clientId = -1;
 
-    auto* seq = sequencer->handle;
-    snd_seq_nonblock (seq, 1);
-    snd_seq_set_client_name (seq, clientName.c_str());
-    snd_seq_set_input_buffer_size (seq, inputBufferSize);
-
-    // A sender that does not wait for room (Wine's MIDI output is one) loses
-    // whatever comes while the kernel's queue for this client is full. The
-    // default queue holds about 18 slices, a few tens of milliseconds of
-    // pauses in this reader; the largest allowed holds ten times as many.
-    if (const auto err = snd_seq_set_client_pool_input (seq, maxInputPoolCells); err < 0)
-        fail ("enlarge the sequencer's input queue", err);
-    clientId = snd_seq_client_id (seq);
-
-    for (int i = 0; i < SimulatedZarvik::numProcessors; ++i)
+    /** Throws std::runtime_error when the client or its ports cannot be made. */
+    static std::unique_ptr<Sequencer> open (const std::string& clientName)
     {
-        const auto port = snd_seq_create_simple_port (seq,
-                                                      SimulatedZarvik::getPortName (i).c_str(),
-                                                      SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ
-                                                          | SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-        if (port < 0)
-            fail ("create the port " + SimulatedZarvik::getPortName (i), port);
-
-        ports[(size_t) i] = port;
+        auto sequencer = std::make_unique<Sequencer>();
+        sequencer->create (clientName);
+        return sequencer;
     }
 
-    if (const auto err = snd_midi_event_new (inputBufferSize, &sequencer->decoder); err < 0)
-        fail ("create a MIDI event decoder", err);
+    ~Sequencer()
+    {
+        if (decoder != nullptr)
+            snd_midi_event_free (decoder);
 
-    snd_midi_event_no_status (sequencer->decoder, 1);
+        if (handle != nullptr)
+            snd_seq_close (handle);
+    }
+
+private:
+    void create (const std::string& clientName)
+    {
+        if (const auto err = snd_seq_open (&handle, "default", SND_SEQ_OPEN_DUPLEX, 0); err < 0)
+            fail ("open the ALSA sequencer", err);
+
+        snd_seq_nonblock (handle, 1);
+        snd_seq_set_client_name (handle, clientName.c_str());
+        snd_seq_set_input_buffer_size (handle, inputBufferSize);
+
+        // A sender that does not wait for room (Wine's MIDI output is one) loses
+        // whatever comes while the kernel's queue for this client is full. The
+        // default queue holds about 18 slices, a few tens of milliseconds of
+        // pauses in this reader; the largest allowed holds ten times as many.
+        if (const auto err = snd_seq_set_client_pool_input (handle, maxInputPoolCells); err < 0)
+            fail ("enlarge the sequencer's input queue", err);
+        clientId = snd_seq_client_id (handle);
+
+        for (int i = 0; i < SimulatedZarvik::numProcessors; ++i)
+        {
+            const auto port = snd_seq_create_simple_port (handle,
+                                                          SimulatedZarvik::getPortName (i).c_str(),
+                                                          SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ
+                                                              | SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                                          SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+            if (port < 0)
+                fail ("create the port " + SimulatedZarvik::getPortName (i), port);
+
+            ports[(size_t) i] = port;
+        }
+
+        if (const auto err = snd_midi_event_new (inputBufferSize, &decoder); err < 0)
+            fail ("create a MIDI event decoder", err);
+
+        snd_midi_event_no_status (decoder, 1);
+    }
+};
+
+AlsaSequencerUnit::AlsaSequencerUnit (SimulatedZarvik& u, const std::string& name, bool fromWine)
+    : unit (u), clientName (name), wine (fromWine ? std::make_unique<WineRewrapping>() : nullptr), sequencer (Sequencer::open (name))
+{
+    clientId = sequencer->clientId;
 
     if (pipe (wakePipe) != 0)
         throw std::runtime_error ("Cannot create a pipe");
 
     unit.setConnection (this);
-    thread = std::thread ([this]
-                          { run(); });
+    startReading();
 }
 
 AlsaSequencerUnit::~AlsaSequencerUnit()
 {
-    quitting = true;
-    const char wake = 0;
-    [[maybe_unused]] const auto written = write (wakePipe[1], &wake, 1);
-    thread.join();
+    // First, as a restart under way on the unit's thread starts a new reader.
     unit.setConnection (nullptr);
+    stopReading();
     close (wakePipe[0]);
     close (wakePipe[1]);
+}
+
+void AlsaSequencerUnit::startReading()
+{
+    quitting = false;
+    lastFoundEmpty = std::chrono::steady_clock::now();
+    thread = std::thread ([this]
+                          { run(); });
+}
+
+void AlsaSequencerUnit::stopReading()
+{
+    quitting = true;
+    char wake = 0;
+    [[maybe_unused]] const auto written = write (wakePipe[1], &wake, 1);
+    thread.join();
+
+    // Taken back out, or the next reader would find the pipe always ready.
+    [[maybe_unused]] const auto taken = read (wakePipe[0], &wake, 1);
 }
 
 void AlsaSequencerUnit::run()
@@ -166,7 +199,7 @@ void AlsaSequencerUnit::stopReadingAfterBytes (int processor, uint64_t bytes)
 int AlsaSequencerUnit::processorForPort (int port) const
 {
     for (int i = 0; i < SimulatedZarvik::numProcessors; ++i)
-        if (ports[(size_t) i] == port)
+        if (sequencer->ports[(size_t) i] == port)
             return i;
 
     return -1;
@@ -221,7 +254,7 @@ void AlsaSequencerUnit::sendToHost (int processor, const std::vector<uint8_t>& m
 
     snd_seq_event_t event;
     snd_seq_ev_clear (&event);
-    snd_seq_ev_set_source (&event, ports[(size_t) processor]);
+    snd_seq_ev_set_source (&event, sequencer->ports[(size_t) processor]);
     snd_seq_ev_set_subs (&event);
     snd_seq_ev_set_direct (&event);
     snd_seq_ev_set_sysex (&event, (unsigned int) message.size(), const_cast<uint8_t*> (message.data()));
@@ -247,10 +280,40 @@ void AlsaSequencerUnit::disconnect (int)
     {
         const std::lock_guard<std::mutex> l (outputLock);
 
-        for (auto port : ports)
+        for (auto port : sequencer->ports)
             snd_seq_delete_simple_port (sequencer->handle, port);
     }
 
     for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
         unit.abandonTransfer (p);
+}
+
+void AlsaSequencerUnit::reconnect()
+{
+    // The new client opens before the old one closes, so that it gets
+    // another number, as a USB unit does when it is enumerated again.
+    std::unique_ptr<Sequencer> fresh;
+
+    try
+    {
+        fresh = Sequencer::open (clientName);
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf (stderr, "zarvik-sim: the unit cannot come back: %s\n", e.what());
+        return;
+    }
+
+    stopReading();
+
+    {
+        const std::lock_guard<std::mutex> l (outputLock);
+        std::swap (sequencer, fresh);
+    }
+
+    fresh.reset();
+    clientId = sequencer->clientId;
+    stalled = false;
+    plugged = true;
+    startReading();
 }

@@ -16,6 +16,10 @@
     SysEx event that arrives on a port reaches the unit as one buffer, bytes
     unchanged; the unit's replies go to the port's subscribers.
 
+    When the unit restarts after an update, its ports are deleted and it comes
+    back as a new client of the same name, so that its ports get new
+    addresses, as those of a USB unit do when it is enumerated again.
+
     Events are read on a thread of its own, started by the constructor and
     joined by the destructor. Linux only.
 */
@@ -28,9 +32,10 @@ public:
     AlsaSequencerUnit (SimulatedZarvik& unit, const std::string& clientName, bool fromWine = false);
     ~AlsaSequencerUnit() override;
 
+    /** The client's number; a new one after each restart. */
     int getClientId() const noexcept { return clientId; }
 
-    /** False once the unit has been unplugged: its ports are gone. */
+    /** False once the unit has been unplugged or has left for a restart: its ports are gone. */
     bool isPlugged() const noexcept { return plugged; }
 
     /** Stops reading once `bytes` have arrived on the processor's port, as a
@@ -45,20 +50,23 @@ public:
     int getOverruns() const noexcept { return overruns; }
 
 private:
+    void startReading();
+    void stopReading();
     void run();
     void handleEvent (const void* event);
     int processorForPort (int port) const;
 
     void sendToHost (int processor, const std::vector<uint8_t>& message) override;
     void disconnect (int processor) override;
+    void reconnect() override;
 
     struct Sequencer;
 
     SimulatedZarvik& unit;
+    const std::string clientName;
     std::unique_ptr<WineRewrapping> wine;
     std::unique_ptr<Sequencer> sequencer;
-    std::array<int, SimulatedZarvik::numProcessors> ports {};
-    int clientId = -1;
+    std::atomic<int> clientId { -1 };
     std::chrono::steady_clock::time_point lastFoundEmpty = std::chrono::steady_clock::now();
     std::atomic<bool> plugged { true };
     std::atomic<bool> quitting { false };

@@ -51,6 +51,20 @@ const char* const usage =
     "                              on any of them, and the host's writes back up\n"
     "  --silent PORT               the processor behind PORT never answers the identity\n"
     "                              request\n"
+    "  --restart-after-update      restart as a unit does when its user resets it after an\n"
+    "                              update: once an image has arrived and no port has had\n"
+    "                              anything for the settle time, the ports go; after the\n"
+    "                              away time the unit comes back as a new ALSA client and\n"
+    "                              each processor reports the version the update installs\n"
+    "                              (0.0.3.6, 0.0.2.5, 0.0.2.5) if every image it received\n"
+    "                              since the last restart was intact and equal to the\n"
+    "                              package's, else its old one\n"
+    "  --restart-settle MS         the settle time (default 1000)\n"
+    "  --restart-away MS           the away time (default 1000)\n"
+    "  --drop-buffer PORT:N        lose the Nth buffer that arrives on PORT (identity\n"
+    "                              requests count), so that its image arrives damaged\n"
+    "  --alter-buffer PORT:N       flip the lowest bit of a data byte in the middle of the\n"
+    "                              Nth buffer that arrives on PORT\n"
     "  --images N                  end after N images have arrived\n"
     "  --client-name NAME          name of the ALSA client (default \"Zarvik\")\n"
     "  --from-wine                 the updater runs under Wine, whose MIDI output sends each\n"
@@ -119,13 +133,28 @@ std::pair<int, uint64_t> parsePortCount (const std::string& text, const std::str
     return { processorForKeyword (text.substr (0, colon)), parseNumber (text.substr (colon + 1), 10, ~0ul, option) };
 }
 
+// The versions the updater carries: what a unit reports after an update that took.
+const std::array<std::array<uint8_t, 4>, SimulatedZarvik::numProcessors> versionsAfterUpdate { { { 0, 0, 3, 6 }, { 0, 0, 2, 5 }, { 0, 0, 2, 5 } } };
+
+std::string versionsText (const SimulatedZarvik::Restart& restart)
+{
+    std::string text;
+
+    for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+        text += (p > 0 ? ", " : "") + SimulatedZarvik::getPortName (p).substr (7) + " "
+                + SimReport::versionText (restart.processors[(size_t) p].version);
+
+    return text;
+}
+
 struct Options
 {
     int imagesToReceive = 0;
     int stallProcessor = -1;
     uint64_t stallAfterBytes = 0;
     std::string clientName = "Zarvik";
-    bool quiet = false, verbose = false, fromWine = false;
+    bool quiet = false, verbose = false, fromWine = false, restartAfterUpdate = false;
+    std::chrono::milliseconds settleTime { 1000 }, awayTime { 1000 };
 };
 
 Options parseOptions (int argc, char** argv, SimulatedZarvik& unit)
@@ -168,6 +197,17 @@ Options parseOptions (int argc, char** argv, SimulatedZarvik& unit)
             std::tie (options.stallProcessor, options.stallAfterBytes) = parsePortCount (value(), option);
         else if (option == "--silent")
             unit.setAnswersIdentityRequests (processorForKeyword (value()), false);
+        else if (option == "--restart-after-update")
+            options.restartAfterUpdate = true;
+        else if (option == "--restart-settle")
+            options.settleTime = std::chrono::milliseconds (parseNumber (value(), 10, 3600000, option));
+        else if (option == "--restart-away")
+            options.awayTime = std::chrono::milliseconds (parseNumber (value(), 10, 3600000, option));
+        else if (option == "--drop-buffer" || option == "--alter-buffer")
+        {
+            const auto [processor, nth] = parsePortCount (value(), option);
+            unit.damageBuffer (processor, nth, option == "--drop-buffer" ? SimulatedZarvik::BufferDamage::dropped : SimulatedZarvik::BufferDamage::altered);
+        }
         else if (option == "--images")
             options.imagesToReceive = (int) parseNumber (value(), 10, 1000000, option);
         else if (option == "--client-name")
@@ -242,6 +282,24 @@ int main (int argc, char** argv)
     const auto options = parseOptions (argc, argv, unit);
     const auto package = SimReport::packageImages();
 
+    if (options.restartAfterUpdate)
+    {
+        for (int p = 0; p < SimulatedZarvik::numProcessors; ++p)
+        {
+            std::vector<std::vector<uint8_t>> expected;
+
+            for (const auto& image : package)
+                if (image.processor == p)
+                    expected.emplace_back (image.data, image.data + image.size);
+
+            unit.setExpectedImages (p, std::move (expected));
+            unit.setVersionAfterUpdate (p, versionsAfterUpdate[(size_t) p]);
+        }
+
+        unit.setRestartTimes (options.settleTime, options.awayTime);
+        unit.setRestartAfterUpdate (true);
+    }
+
     std::signal (SIGINT, requestStop);
     std::signal (SIGTERM, requestStop);
 
@@ -269,6 +327,7 @@ int main (int argc, char** argv)
     const bool terminal = isatty (STDOUT_FILENO) != 0;
     auto lastProgress = std::chrono::steady_clock::now();
     int reportedRequests = 0, reportedImages = 0;
+    size_t reportedLeaves = 0, reportedReturns = 0;
     bool reportedUnplug = false, reportedStall = false;
 
     while (! stopRequested)
@@ -289,7 +348,24 @@ int main (int argc, char** argv)
                 std::printf ("images received: %d\n", reportedImages = images);
         }
 
-        if (! host->isPlugged() && ! reportedUnplug && ! options.quiet)
+        // A restart is under way from the moment the unit records it until
+        // its ports are back, so its leaving is no unplugging.
+        const auto restarts = unit.getRestarts();
+
+        if (restarts.size() > reportedLeaves && ! options.quiet)
+            std::printf ("%srestarting after the update: the ports are gone\n", terminal ? "\n" : "");
+
+        reportedLeaves = restarts.size();
+
+        if (reportedReturns < restarts.size() && restarts[reportedReturns].back && host->isPlugged())
+        {
+            if (! options.quiet)
+                std::printf ("%sback as ALSA client %d: %s\n", terminal ? "\n" : "", host->getClientId(), versionsText (restarts[reportedReturns]).c_str());
+
+            ++reportedReturns;
+        }
+
+        if (! host->isPlugged() && reportedReturns == restarts.size() && ! reportedUnplug && ! options.quiet)
         {
             std::printf ("%sunplugged: the ports are gone\n", terminal ? "\n" : "");
             reportedUnplug = true;
@@ -324,6 +400,9 @@ int main (int argc, char** argv)
 
     const auto results = SimReport::collect (unit, package);
     std::printf ("%s\nzarvik-sim report\n%s", terminal && ! options.quiet ? "\n" : "", SimReport::format (results).c_str());
+
+    if (options.restartAfterUpdate)
+        std::printf ("%s", SimReport::formatRestarts (unit.getRestarts()).c_str());
 
     if (overruns > 0)
         std::printf ("The sequencer dropped incoming events %d time(s): images under way then were corrupted\n", overruns);

@@ -151,6 +151,9 @@ std::string format (const std::vector<PortResult>& ports)
         if (s.interleavedStarts > 0)
             text += ", " + std::to_string (s.interleavedStarts) + " transfers interleaved";
 
+        if (s.buffersDamaged > 0)
+            text += ", " + std::to_string (s.buffersDamaged) + " buffer(s) damaged in transit on purpose";
+
         text += "\n";
 
         for (size_t i = 0; i < port.images.size(); ++i)
@@ -174,6 +177,36 @@ std::string format (const std::vector<PortResult>& ports)
 
         if (interleaved > 0)
             text += "; " + std::to_string (interleaved) + " transfer(s) interleaved";
+
+        text += "\n";
+    }
+
+    return text;
+}
+
+std::string versionText (const std::array<uint8_t, 4>& version)
+{
+    return std::to_string (version[0]) + "." + std::to_string (version[1]) + "." + std::to_string (version[2]) + "." + std::to_string (version[3]);
+}
+
+std::string formatRestarts (const std::vector<SimulatedZarvik::Restart>& restarts)
+{
+    if (restarts.empty())
+        return "Restarts: none (no image arrived, or the ports never stayed quiet for the settle time)\n";
+
+    std::string text;
+
+    for (size_t i = 0; i < restarts.size(); ++i)
+    {
+        const auto& restart = restarts[i];
+        text += "Restart " + std::to_string (i + 1) + (restart.back ? ": back with " : ": still away at the end, to come back with ");
+
+        for (size_t p = 0; p < restart.processors.size(); ++p)
+        {
+            const auto& processor = restart.processors[p];
+            text += (p > 0 ? ", " : "") + SimulatedZarvik::getPortName ((int) p) + " " + versionText (processor.version)
+                    + (processor.updated ? " (updated)" : " (old version kept: " + processor.reason + ")");
+        }
 
         text += "\n";
     }

@@ -57,6 +57,14 @@ bool allIntact (const std::vector<PortResult>& ports);
 /** The report as text, one line per port and per image, and a closing verdict. */
 std::string format (const std::vector<PortResult>& ports);
 
+/** A version as four dotted fields, as 0.0.3.6. */
+std::string versionText (const std::array<uint8_t, 4>& version);
+
+/** One line per restart of the unit: the version each processor came back
+    with, and why a processor kept its old one. A line that says so when
+    there was none. */
+std::string formatRestarts (const std::vector<SimulatedZarvik::Restart>& restarts);
+
 /** Bytes per second that one 256-byte slice per 3 ms tick delivers. */
 constexpr double pacingBytesPerSecond = 256.0 / 0.003;
 }
