@@ -78,7 +78,7 @@ double percentile (std::vector<double> values, double p)
 
 bool takesPart (const FirmwareItem& item, bool solvaneMode)
 {
-    return ! (solvaneMode && item.getDisplayName().contains ("Assets"));
+    return ! (solvaneMode && item.getImage().has_value() && ZarvikUnit::facts (*item.getImage()).assets);
 }
 
 // Each sender ticks once per slice and once more to complete; the senders of

@@ -24,9 +24,14 @@ endif()
 
 add_executable (zarvik_tests ${zarvik_test_sources})
 target_link_libraries (zarvik_tests PRIVATE zarvik_core GTest::gtest)
+# The build's image list, which a test checks against the unit's table.
+string (REPLACE ";" "," zarvik_build_images "${ZARVIK_IMAGES}")
+string (REPLACE ";" "," zarvik_build_image_processors "${ZARVIK_IMAGE_PROCESSORS}")
 target_compile_definitions (zarvik_tests PRIVATE
     ZARVIK_APP_PATH="$<TARGET_FILE:ZarvikUpdater>"
-    ZARVIK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    ZARVIK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ZARVIK_BUILD_IMAGES="${zarvik_build_images}"
+    ZARVIK_BUILD_IMAGE_PROCESSORS="${zarvik_build_image_processors}")
 zarvik_strict_warnings (zarvik_tests)
 
 # The Windows input's test reads the process's working set.
@@ -113,7 +118,7 @@ if (CMAKE_SYSTEM_NAME STREQUAL "Linux")
     # its own X display, driven with real X input events. Each scenario is
     # one script of tests/e2e; the full update takes two minutes or more,
     # as the load beside the emulated machine allows.
-    foreach (scenario detection solvane-update unplug full-update)
+    foreach (scenario detection solvane-update unplug full-update update-check)
         zarvik_vm_test (EndToEnd.${scenario} 3600 "alsa;e2e"
                         "${PROJECT_SOURCE_DIR}/tests/e2e/${scenario}.sh"
                         "$<TARGET_FILE:ZarvikUpdater>" "$<TARGET_FILE:zarvik-sim>")

@@ -1,13 +1,11 @@
 #include "UnitPorts.h"
 #include "VersionQuery.h"
+#include "firmware/ZarvikUnit.h"
 
 int UnitPorts::processorOf (const juce::String& portName)
 {
-    for (int processor = 0; processor < numProcessors; ++processor)
-        if (VersionQuery::portNameForProcessor (processor) == portName)
-            return processor;
-
-    return -1;
+    const auto processor = ZarvikUnit::processorOfPort (portName.toStdString());
+    return processor.has_value() ? (int) *processor : -1;
 }
 
 UnitPorts UnitPorts::list (const MidiManager& midiManager)

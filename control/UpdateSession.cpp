@@ -4,37 +4,28 @@ namespace
 {
 constexpr int chunksPerProgressReport = 20;
 
-constexpr const char* controlFirmwareName = "Control Firmware";
-constexpr const char* audioApplicationName = "Audio Application Firmware";
-constexpr const char* graphicsApplicationName = "Graphics Application Firmware";
+bool isImage (const FirmwareItem* item, bool (*property) (const ZarvikUnit::ImageFacts&))
+{
+    return item != nullptr && item->getImage().has_value() && property (ZarvikUnit::facts (*item->getImage()));
+}
+
+bool isAssets (const FirmwareItem* item)
+{
+    return isImage (item, [] (const ZarvikUnit::ImageFacts& f)
+                    { return f.assets; });
+}
 
 // The items that start together in normal mode; the asset images wait for
 // an application image to finish.
-bool startsAtOnce (const juce::String& itemName)
+bool startsAtOnce (const FirmwareItem* item)
 {
-    return itemName == audioApplicationName
-           || itemName == graphicsApplicationName
-           || itemName == controlFirmwareName;
+    return isImage (item, [] (const ZarvikUnit::ImageFacts& f)
+                    { return f.startsAtOnce; });
 }
 
-int itemCode (const juce::String& itemName)
+bool isControlFirmware (const FirmwareItem* item)
 {
-    if (itemName.contains (controlFirmwareName))
-        return UpdateSession::controlFirmware;
-
-    if (itemName == audioApplicationName)
-        return UpdateSession::audioApplicationFirmware;
-
-    if (itemName == "Audio Assets")
-        return UpdateSession::audioAssets;
-
-    if (itemName == graphicsApplicationName)
-        return UpdateSession::graphicsApplicationFirmware;
-
-    if (itemName == "Graphics Assets")
-        return UpdateSession::graphicsAssets;
-
-    return -1;
+    return item != nullptr && item->getImage() == ZarvikUnit::Image::controlFirmware;
 }
 }
 
@@ -60,7 +51,7 @@ void UpdateSession::start (bool solvaneMode, const OutputFinder& outputOf, const
 
     for (auto* item : items)
     {
-        if (solvaneMode && item->getDisplayName().contains ("Assets"))
+        if (solvaneMode && isAssets (item))
             continue;
 
         midiManager.closeInputPort (item->getPortName());
@@ -100,7 +91,7 @@ void UpdateSession::start (bool solvaneMode, const OutputFinder& outputOf, const
     // A sender whose port is already taken waits for that transfer to
     // finish, so two images never interleave on one port.
     for (auto* sender : senders)
-        if ((solvaneMode || startsAtOnce (sender->getItemName()))
+        if ((solvaneMode || startsAtOnce (sender->item))
             && ! portCarriesTransfer (sender->item->getPortName()))
             sender->startSending();
 }
@@ -180,11 +171,8 @@ void UpdateSession::senderReported (FirmwareSysexSender* sender, const juce::Str
 
 void UpdateSession::reportItemState (const FirmwareItem* item, int state)
 {
-    if (item == nullptr)
-        return;
-
-    if (const auto code = itemCode (item->getDisplayName()); code >= 0)
-        listener.itemStateChanged (code, state);
+    if (item != nullptr && item->getImage().has_value())
+        listener.itemStateChanged (ZarvikUnit::facts (*item->getImage()).itemCode, state);
 }
 
 bool UpdateSession::portCarriesTransfer (const juce::String& portName) const
@@ -210,7 +198,7 @@ void UpdateSession::startNextWaitingSender (const FirmwareSysexSender& finished)
     // The first waiting sender, in item order, whose port is free. The control
     // firmware's completion starts only a sender of its own port, which the
     // package never has: nothing else waits for that port to be freed.
-    const auto finishedControl = finished.getItemName() == controlFirmwareName;
+    const auto finishedControl = isControlFirmware (finished.item);
     const auto finishedPort = finished.item != nullptr ? finished.item->getPortName() : juce::String();
 
     for (auto* sender : senders)

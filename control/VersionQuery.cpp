@@ -1,4 +1,5 @@
 #include "VersionQuery.h"
+#include "firmware/ZarvikUnit.h"
 
 namespace VersionQuery
 {
@@ -80,17 +81,8 @@ bool isRehearsalReply (const juce::Array<juce::uint8>& body)
 
 int processorForCode (int processorCode)
 {
-    switch (processorCode)
-    {
-        case 0x00:
-            return 0;
-        case 0x10:
-            return 1;
-        case 0x20:
-            return 2;
-        default:
-            return -1;
-    }
+    const auto processor = ZarvikUnit::processorOfReplyCode (processorCode);
+    return processor.has_value() ? (int) *processor : -1;
 }
 
 int processorOfReply (const juce::Array<juce::uint8>& body)
@@ -100,21 +92,16 @@ int processorOfReply (const juce::Array<juce::uint8>& body)
 
 juce::String portNameForProcessor (int processor)
 {
-    switch (processor)
-    {
-        case 0:
-            return "Zarvik Control";
-        case 1:
-            return "Zarvik Audio";
-        case 2:
-            return "Zarvik Graphics";
-        default:
-            return {};
-    }
+    return juce::isPositiveAndBelow (processor, ZarvikUnit::numProcessors) ? ZarvikUnit::processors[(size_t) processor].portName : "";
 }
 
-std::array<juce::String, 3> carriedVersions()
+std::array<juce::String, ZarvikUnit::numProcessors> carriedVersions()
 {
-    return { "0.0.3.6", "0.0.2.5", "0.0.2.5" };
+    std::array<juce::String, ZarvikUnit::numProcessors> versions;
+
+    for (const auto& p : ZarvikUnit::processors)
+        versions[(size_t) p.processor] = p.carriedVersion;
+
+    return versions;
 }
 }

@@ -5,9 +5,10 @@
 
 /**
     The identity request that asks a processor for its firmware version, and
-    the reading of the reply. Processor index: 0 control ("Zarvik Control",
-    reply code 0x00), 1 audio ("Zarvik Audio", 0x10), 2 graphics
-    ("Zarvik Graphics", 0x20). Pure functions, callable from any thread.
+    the reading of the reply. A processor index is a ZarvikUnit::Processor as
+    an int: 0 control ("Zarvik Control", reply code 0x00), 1 audio ("Zarvik
+    Audio", 0x10), 2 graphics ("Zarvik Graphics", 0x20). Pure functions,
+    callable from any thread.
 */
 namespace VersionQuery
 {

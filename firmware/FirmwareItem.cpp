@@ -19,6 +19,7 @@ FirmwareItem::FirmwareItem (const void* data,
     : imageData (std::make_shared<const juce::MemoryBlock> (data, (size_t) juce::jmax (0, size)))
     , displayName (std::move (displayName_))
     , portName (std::move (portName_))
+    , image (ZarvikUnit::imageNamed (displayName.toStdString()))
     , chunkSize (chunkSize_)
     , intervalMs (intervalMs_)
     , numChunks (countChunks (size, chunkSize_))

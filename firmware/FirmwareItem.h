@@ -1,7 +1,10 @@
 #pragma once
 
+#include "ZarvikUnit.h"
+
 #include <juce_core/juce_core.h>
 #include <memory>
+#include <optional>
 
 /**
     One firmware image with its target port and the slicing it is sent with.
@@ -24,6 +27,10 @@ public:
     juce::String getDisplayName() const { return displayName; }
     juce::String getPortName() const { return portName; }
 
+    /** Which of the unit's images it holds, told by its display name; none
+        for a name the unit does not know. */
+    std::optional<ZarvikUnit::Image> getImage() const noexcept { return image; }
+
     /** Slice `index`: chunkSize bytes, fewer for the last one, none at or past numChunks. */
     juce::MemoryBlock getChunk (int index) const;
 
@@ -39,6 +46,7 @@ private:
     const std::shared_ptr<const juce::MemoryBlock> imageData;
     juce::String displayName;
     juce::String portName;
+    std::optional<ZarvikUnit::Image> image;
 
 public:
     const int chunkSize;

@@ -10,27 +10,31 @@ Kind getKind()
     return ZARVIK_TEST_FIRMWARE ? Kind::testFirmware : Kind::release;
 }
 
+juce::MemoryBlock embeddedImage (ZarvikUnit::Image image)
+{
+    switch (image)
+    {
+        case ZarvikUnit::Image::audioApplication:
+            return { BinaryData::RZ41_appap_syx, (size_t) BinaryData::RZ41_appap_syxSize };
+        case ZarvikUnit::Image::graphicsApplication:
+            return { BinaryData::RZ41_appga_syx, (size_t) BinaryData::RZ41_appga_syxSize };
+        case ZarvikUnit::Image::graphicsAssets:
+            return { BinaryData::RZ41_assetsga_syx, (size_t) BinaryData::RZ41_assetsga_syxSize };
+        case ZarvikUnit::Image::audioAssets:
+            return { BinaryData::RZ41_assetsap_syx, (size_t) BinaryData::RZ41_assetsap_syxSize };
+        case ZarvikUnit::Image::controlFirmware:
+            return { BinaryData::RZ41_apptr_syx, (size_t) BinaryData::RZ41_apptr_syxSize };
+    }
+
+    return {};
+}
+
 void createFirmwareItems (juce::OwnedArray<FirmwareItem>& items)
 {
-    struct Entry
+    for (const auto& image : ZarvikUnit::images)
     {
-        const char* data;
-        int size;
-        const char* port;
-        const char* name;
-    };
-
-    // Not grouped by processor: the graphics assets come before the audio
-    // assets, so the first application image to finish starts the graphics assets.
-    const Entry entries[] = {
-        { BinaryData::RZ41_appap_syx, BinaryData::RZ41_appap_syxSize, "Zarvik Audio", "Audio Application Firmware" },
-        { BinaryData::RZ41_appga_syx, BinaryData::RZ41_appga_syxSize, "Zarvik Graphics", "Graphics Application Firmware" },
-        { BinaryData::RZ41_assetsga_syx, BinaryData::RZ41_assetsga_syxSize, "Zarvik Graphics", "Graphics Assets" },
-        { BinaryData::RZ41_assetsap_syx, BinaryData::RZ41_assetsap_syxSize, "Zarvik Audio", "Audio Assets" },
-        { BinaryData::RZ41_apptr_syx, BinaryData::RZ41_apptr_syxSize, "Zarvik Control", "Control Firmware" },
-    };
-
-    for (const auto& e : entries)
-        items.add (new FirmwareItem (e.data, e.size, chunkSize, intervalMs, e.port, e.name));
+        const auto bytes = embeddedImage (image.image);
+        items.add (new FirmwareItem (bytes.getData(), (int) bytes.getSize(), chunkSize, intervalMs, ZarvikUnit::facts (image.processor).portName, image.displayName));
+    }
 }
 }

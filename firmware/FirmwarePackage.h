@@ -25,7 +25,10 @@ Kind getKind();
 /** What a build with test firmware says about itself wherever a user looks. */
 constexpr const char* testFirmwareNotice = "Test firmware: for rehearsal with zarvik-sim only";
 
+/** The embedded image's bytes, as stored. */
+juce::MemoryBlock embeddedImage (ZarvikUnit::Image image);
+
 /** Appends the five embedded firmware images to `items`, in the order the
-    controller walks them when it creates and starts senders. */
+    controller walks them when it creates and starts senders (ZarvikUnit::images). */
 void createFirmwareItems (juce::OwnedArray<FirmwareItem>& items);
 }

@@ -7,6 +7,7 @@
 
 #include "control/Controller.h"
 #include "control/VersionQuery.h"
+#include "firmware/ZarvikUnit.h"
 #include "midi/InProcessMidiPorts.h"
 #include "midi/SysexAssembler.h"
 
@@ -67,7 +68,7 @@ std::vector<uint8_t> versionReply (int processor, FuzzedDataProvider& input)
     for (size_t i = 16; i < reply.size(); ++i)
         reply[i] = input.ConsumeIntegralInRange<uint8_t> (0, 0x7f);
 
-    reply[15] = (uint8_t) (processor << 4);
+    reply[15] = ZarvikUnit::processors[(size_t) processor].replyCode;
     reply.push_back (0xf7);
     return reply;
 }

@@ -94,13 +94,14 @@ start_app() {
 screenshot() { import -window root "$1"; }
 
 # screen_text: the texts the window shows, read by OCR in one pass (each run of
-# the OCR engine is slow in the virtual machine): the version table, the
-# progress bar, the status rows and the hardware line, stacked into one picture.
+# the OCR engine is slow in the virtual machine): the version table with the
+# line under it, the progress bar, the status rows and the hardware line,
+# stacked into one picture.
 screen_text() {
     local shot="$WORK/window.png"
     import -window root -crop "500x452+$WIN_X+$WIN_Y" +repage "$shot"
     convert "$shot" \
-        \( -clone 0 -crop 460x90+8+193 \) \( -clone 0 -crop 457x24+21+316 \) \
+        \( -clone 0 -crop 484x117+8+193 \) \( -clone 0 -crop 457x24+21+316 \) \
         \( -clone 0 -crop 405x62+10+338 \) \( -clone 0 -crop 220x20+10+414 \) \
         -delete 0 -background white -splice 0x12 -append +repage \
         -colorspace Gray -resize 300% -normalize "$WORK/text.png"

@@ -124,6 +124,26 @@ TEST_F (EmbeddedPackage, HoldsTheFiveImagesInSendingOrderWithTheirPortsAndSizes)
     }
 }
 
+TEST_F (EmbeddedPackage, TheBuildEmbedsTheImagesThatTheUnitsTableNamesWithTheirProcessorBytes)
+{
+    // The build's list of image files and processor bytes, as CMake has it.
+    const auto files = juce::StringArray::fromTokens (ZARVIK_BUILD_IMAGES, ",", "");
+    const auto bytes = juce::StringArray::fromTokens (ZARVIK_BUILD_IMAGE_PROCESSORS, ",", "");
+    ASSERT_EQ (files.size(), ZarvikUnit::numImages);
+    ASSERT_EQ (bytes.size(), ZarvikUnit::numImages);
+
+    for (const auto& image : ZarvikUnit::images)
+    {
+        SCOPED_TRACE (image.displayName);
+        const auto index = files.indexOf (image.fileName);
+        ASSERT_GE (index, 0);
+        EXPECT_EQ (bytes[index].getHexValue32(), ZarvikUnit::facts (image.processor).imageByte);
+        EXPECT_EQ (items[(int) image.image]->getImage(), image.image);
+        EXPECT_EQ ((uint8_t) items[(int) image.image]->getChunk (0)[ZarvikUnit::facts (image.processor).imageByte == 0 ? 4 : 2],
+                   ZarvikUnit::facts (image.processor).imageByte);
+    }
+}
+
 TEST_F (EmbeddedPackage, EveryImageConcatenatedFromItsSlicesEqualsTheImage)
 {
     for (auto* item : items)

@@ -2,6 +2,7 @@
 
 #include "control/VersionQuery.h"
 #include "firmware/FirmwareImageValidator.h"
+#include "firmware/ZarvikUnit.h"
 
 #include <algorithm>
 #include <ctime>
@@ -12,8 +13,7 @@ namespace
 constexpr uint8_t sysexStart = 0xf0;
 constexpr uint8_t sysexEnd = 0xf7;
 
-const std::array<const char*, SimulatedZarvik::numProcessors> portNames { "Zarvik Control", "Zarvik Audio", "Zarvik Graphics" };
-const std::array<uint8_t, SimulatedZarvik::numProcessors> processorBytes { 0x00, 0x10, 0x20 };
+static_assert (SimulatedZarvik::numProcessors == ZarvikUnit::numProcessors);
 
 const std::vector<uint8_t> identityRequest { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 };
 
@@ -53,21 +53,18 @@ std::string SimulatedZarvik::getPortName (int processor)
     if (processor < 0 || processor >= numProcessors)
         return {};
 
-    return portNames[(size_t) processor];
+    return ZarvikUnit::processors[(size_t) processor].portName;
 }
 
 int SimulatedZarvik::findProcessor (const std::string& portName)
 {
-    for (int i = 0; i < numProcessors; ++i)
-        if (portName == portNames[(size_t) i])
-            return i;
-
-    return -1;
+    const auto processor = ZarvikUnit::processorOfPort (portName);
+    return processor.has_value() ? (int) *processor : -1;
 }
 
 uint8_t SimulatedZarvik::getImageProcessorByte (int processor)
 {
-    return processorBytes.at ((size_t) processor);
+    return ZarvikUnit::processors.at ((size_t) processor).imageByte;
 }
 
 SimulatedZarvik::SimulatedZarvik()
@@ -78,7 +75,7 @@ SimulatedZarvik::SimulatedZarvik()
     for (size_t i = 0; i < ports.size(); ++i)
     {
         ports[i].version = versions[i];
-        ports[i].processorCode = processorBytes[i];
+        ports[i].processorCode = ZarvikUnit::processors[i].replyCode;
     }
 }
 
@@ -471,7 +468,7 @@ void SimulatedZarvik::finishMessage (int processor, Port& port, std::vector<std:
     }
     else
     {
-        const auto result = FirmwareImageValidator::validate (port.current.data(), port.current.size(), processorBytes[(size_t) processor]);
+        const auto result = FirmwareImageValidator::validate (port.current.data(), port.current.size(), getImageProcessorByte (processor));
         image.valid = result.ok;
 
         if (! result.ok)

@@ -3,6 +3,7 @@
 
 #include "AlsaSequencerUnit.h"
 #include "SimReport.h"
+#include "firmware/ZarvikUnit.h"
 
 #include <algorithm>
 #include <atomic>
@@ -134,7 +135,10 @@ std::pair<int, uint64_t> parsePortCount (const std::string& text, const std::str
 }
 
 // The versions the updater carries: what a unit reports after an update that took.
-const std::array<std::array<uint8_t, 4>, SimulatedZarvik::numProcessors> versionsAfterUpdate { { { 0, 0, 3, 6 }, { 0, 0, 2, 5 }, { 0, 0, 2, 5 } } };
+std::array<uint8_t, 4> versionAfterUpdate (int processor)
+{
+    return parseVersion (ZarvikUnit::processors[(size_t) processor].carriedVersion, "the carried version");
+}
 
 std::string versionsText (const SimulatedZarvik::Restart& restart)
 {
@@ -293,7 +297,7 @@ int main (int argc, char** argv)
                     expected.emplace_back (image.data, image.data + image.size);
 
             unit.setExpectedImages (p, std::move (expected));
-            unit.setVersionAfterUpdate (p, versionsAfterUpdate[(size_t) p]);
+            unit.setVersionAfterUpdate (p, versionAfterUpdate (p));
         }
 
         unit.setRestartTimes (options.settleTime, options.awayTime);
