@@ -1,11 +1,11 @@
 # Benchmarks print their figures; none of them is a test.
 
 add_executable (zarvik-bench-sender bench/SenderBenchmark.cpp)
-target_link_libraries (zarvik-bench-sender PRIVATE zarvik_simulator)
+target_link_libraries (zarvik-bench-sender PRIVATE zarvik_simulator zarvik_package)
 zarvik_strict_warnings (zarvik-bench-sender)
 
 add_executable (zarvik-bench-full-update bench/FullUpdateBench.cpp bench/native/ProcessUsage_${zarvik_platform}.cpp)
-target_link_libraries (zarvik-bench-full-update PRIVATE zarvik_simulator)
+target_link_libraries (zarvik-bench-full-update PRIVATE zarvik_simulator zarvik_package)
 if (zarvik_platform STREQUAL "Windows")
     target_link_libraries (zarvik-bench-full-update PRIVATE psapi)
 endif()
@@ -13,7 +13,7 @@ zarvik_strict_warnings (zarvik-bench-full-update)
 
 # What it costs to list the system's MIDI ports (done every 100 ms per port and on every sender tick).
 add_executable (zarvik-bench-port-listing bench/PortListingBench.cpp)
-target_link_libraries (zarvik-bench-port-listing PRIVATE zarvik_core)
+target_link_libraries (zarvik-bench-port-listing PRIVATE zarvik_midi)
 zarvik_strict_warnings (zarvik-bench-port-listing)
 
 # A full update by the real updater in the virtual machine, as the end-to-end
@@ -36,6 +36,6 @@ endif()
 # from Linux's process accounting (so built on Linux only).
 if (zarvik_platform STREQUAL "Linux")
     add_executable (zarvik-bench-soak bench/SoakBench.cpp)
-    target_link_libraries (zarvik-bench-soak PRIVATE zarvik_simulator)
+    target_link_libraries (zarvik-bench-soak PRIVATE zarvik_simulator zarvik_package)
     zarvik_strict_warnings (zarvik-bench-soak)
 endif()

@@ -2,10 +2,6 @@
 # binary-data library. Every image is validated before it is embedded, so an
 # updater can never be built with a corrupt image inside.
 
-add_library (zarvik_firmware_format STATIC firmware/FirmwareImageValidator.cpp)
-target_include_directories (zarvik_firmware_format PUBLIC ${PROJECT_SOURCE_DIR})
-zarvik_strict_warnings (zarvik_firmware_format)
-
 # The generator and the validator run during the build, so a cross build takes
 # them from a build for this machine (ZARVIK_HOST_TOOLS, the file that build
 # exports in Tools.cmake).
@@ -121,3 +117,8 @@ juce_add_binary_data (zarvik_resources SOURCES ${ZARVIK_RESOURCE_FILES})
 # rerun when an image or picture changes, and only after the images passed.
 add_custom_command (OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/juce_binarydata_zarvik_resources/JuceLibraryCode/BinaryData1.cpp"
     APPEND DEPENDS "${zarvik_images_checked}" ${ZARVIK_RESOURCE_FILES})
+
+# Whether the embedded images are the generated test firmware: fixed by the
+# build, so nothing at run time can switch a release build into rehearsal mode.
+set_property (SOURCE firmware/FirmwarePackage.cpp APPEND PROPERTY
+    COMPILE_DEFINITIONS ZARVIK_TEST_FIRMWARE=$<BOOL:${ZARVIK_TEST_FIRMWARE}>)

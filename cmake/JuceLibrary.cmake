@@ -34,15 +34,27 @@ function (zarvik_add_juce_library name)
         CXX_VISIBILITY_PRESET hidden)
 endfunction()
 
-zarvik_add_juce_library (zarvik_juce
-    juce_core
-    juce_cryptography
-    juce_events
-    juce_data_structures
-    juce_graphics
-    juce_gui_basics
-    juce_audio_basics
-    juce_audio_devices)
+# A fuzzing build makes only the harnesses, which need no window: its JUCE
+# leaves the graphics out and opens no sound or MIDI system.
+if (ZARVIK_FUZZING)
+    zarvik_add_juce_library (zarvik_juce
+        juce_core
+        juce_cryptography
+        juce_events
+        juce_audio_basics
+        juce_audio_devices)
+    target_compile_definitions (zarvik_juce PUBLIC JUCE_ALSA=0 JUCE_JACK=0)
+else()
+    zarvik_add_juce_library (zarvik_juce
+        juce_core
+        juce_cryptography
+        juce_events
+        juce_data_structures
+        juce_graphics
+        juce_gui_basics
+        juce_audio_basics
+        juce_audio_devices)
+endif()
 
 # Debian's JUCE uses the system's image and compression libraries instead of
 # its bundled copies; they must follow the JUCE library on the link line.

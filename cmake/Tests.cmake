@@ -23,7 +23,8 @@ if (NOT zarvik_platform STREQUAL "Linux")
 endif()
 
 add_executable (zarvik_tests ${zarvik_test_sources})
-target_link_libraries (zarvik_tests PRIVATE zarvik_core GTest::gtest)
+target_include_directories (zarvik_tests PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries (zarvik_tests PRIVATE zarvik_app zarvik_simulator GTest::gtest)
 # The build's image list, which a test checks against the unit's table.
 string (REPLACE ";" "," zarvik_build_images "${ZARVIK_IMAGES}")
 string (REPLACE ";" "," zarvik_build_image_processors "${ZARVIK_IMAGE_PROCESSORS}")
@@ -210,4 +211,38 @@ if (CMAKE_CROSSCOMPILING)
             RUN_SERIAL TRUE
             SKIP_REGULAR_EXPRESSION "zarvik-vm: no result:")
     endif()
+endif()
+
+# The build holds the layers: each layer fails to build an include of the
+# layer above it, and the updater holds none of the simulated unit's or the
+# in-process ports' code, which only tests, tools and benchmarks link.
+if (NOT CMAKE_CROSSCOMPILING AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    set (zarvik_upward_includes
+        "zarvik_threads|midi/MidiManager.h"
+        "zarvik_midi|firmware/FirmwareItem.h"
+        "zarvik_firmware|control/Controller.h"
+        "zarvik_control|ui/MainWindowComponent.h"
+        "zarvik_ui|app/RZ41FirmwareUpdaterApplication.h")
+
+    foreach (check IN LISTS zarvik_upward_includes)
+        string (REPLACE "|" ";" check "${check}")
+        list (GET check 0 layer)
+        list (GET check 1 header)
+
+        set (source "${CMAKE_BINARY_DIR}/layer-checks/${layer}.cpp")
+        file (CONFIGURE OUTPUT "${source}" CONTENT "#include \"${header}\"\n")
+        add_library (${layer}_upward_include OBJECT EXCLUDE_FROM_ALL "${source}")
+        target_link_libraries (${layer}_upward_include PRIVATE ${layer})
+
+        add_test (NAME Layers.${layer}SeesNothingAboveIt
+                  COMMAND ${CMAKE_COMMAND} --build "${CMAKE_BINARY_DIR}" --target ${layer}_upward_include)
+        set_tests_properties (Layers.${layer}SeesNothingAboveIt PROPERTIES
+            PASS_REGULAR_EXPRESSION "${header}: No such file"
+            LABELS layers
+            RESOURCE_LOCK build)
+    endforeach()
+
+    add_test (NAME Layers.TheUpdaterHoldsNoTestDoubles
+              COMMAND sh -c "! nm -C \"$1\" | grep -E 'InProcessMidiPorts|SimulatedZarvik|InProcessZarvik'" sh "$<TARGET_FILE:ZarvikUpdater>")
+    set_tests_properties (Layers.TheUpdaterHoldsNoTestDoubles PROPERTIES LABELS layers)
 endif()

@@ -1,9 +1,12 @@
-# The simulated Zarvik: the unit's logic, and its adapter onto in-process ports.
+# What stands in for the system and the hardware, for tests, tools and
+# benchmarks; the updater never links it: MIDI ports inside the process, the
+# simulated Zarvik's logic, and its adapter onto those ports.
 add_library (zarvik_simulator STATIC
+    tools/simulator/InProcessMidiPorts.cpp
     tools/simulator/SimulatedZarvik.cpp
     tools/simulator/InProcessZarvik.cpp)
 target_include_directories (zarvik_simulator PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries (zarvik_simulator PUBLIC zarvik_core)
+target_link_libraries (zarvik_simulator PUBLIC zarvik_control)
 zarvik_strict_warnings (zarvik_simulator)
 
 # The artwork tool paints the eight pictures of resources/. The normal build does
@@ -21,7 +24,7 @@ zarvik_strict_warnings (zarvik-artwork)
 add_library (zarvik_sim_report STATIC
     tools/zarvik-sim/SimReport.cpp
     tools/zarvik-sim/WineRewrapping.cpp)
-target_link_libraries (zarvik_sim_report PUBLIC zarvik_simulator)
+target_link_libraries (zarvik_sim_report PUBLIC zarvik_simulator zarvik_package)
 zarvik_strict_warnings (zarvik_sim_report)
 
 if (CMAKE_SYSTEM_NAME STREQUAL "Linux")

@@ -1,5 +1,5 @@
 #include "FirmwareSysexSender.h"
-#include "PacingClock.h"
+#include "threads/PacingClock.h"
 
 FirmwareSysexSender::FirmwareSysexSender (FirmwareItem* itemToSend, MidiManager* manager)
     : item (itemToSend)

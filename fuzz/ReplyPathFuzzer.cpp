@@ -8,7 +8,7 @@
 #include "control/Controller.h"
 #include "control/VersionQuery.h"
 #include "firmware/ZarvikUnit.h"
-#include "midi/InProcessMidiPorts.h"
+#include "tools/simulator/InProcessMidiPorts.h"
 #include "midi/SysexAssembler.h"
 
 #include <cstdlib>

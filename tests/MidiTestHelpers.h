@@ -1,6 +1,6 @@
 #pragma once
 
-#include "midi/InProcessMidiPorts.h"
+#include "tools/simulator/InProcessMidiPorts.h"
 #include "midi/MidiManager.h"
 
 #include <atomic>

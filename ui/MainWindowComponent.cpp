@@ -1,5 +1,5 @@
 #include "MainWindowComponent.h"
-#include "MessageThreadLock.h"
+#include "threads/MessageThreadLock.h"
 
 #include <BinaryData.h>
 

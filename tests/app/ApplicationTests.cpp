@@ -1,6 +1,6 @@
 #include "app/RZ41FirmwareUpdaterApplication.h"
 #include "control/VersionQuery.h"
-#include "midi/InProcessMidiPorts.h"
+#include "tools/simulator/InProcessMidiPorts.h"
 #include "tests/TestImages.h"
 #include "tests/ui/DialogTestHelpers.h"
 #include "tests/ui/RealInput.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "control/Controller.h"
-#include "midi/InProcessMidiPorts.h"
+#include "tools/simulator/InProcessMidiPorts.h"
 #include "tests/TestImages.h"
 #include "tests/TestUtilities.h"
 #include "tests/control/RecordingListener.h"

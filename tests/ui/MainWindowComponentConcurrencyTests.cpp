@@ -1,6 +1,6 @@
 #include "DialogTestHelpers.h"
 #include "app/MainWindow.h"
-#include "midi/InProcessMidiPorts.h"
+#include "tools/simulator/InProcessMidiPorts.h"
 #include "ui/MainWindowComponent.h"
 
 #include <gtest/gtest.h>

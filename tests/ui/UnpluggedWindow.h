@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/MainWindow.h"
-#include "midi/InProcessMidiPorts.h"
+#include "tools/simulator/InProcessMidiPorts.h"
 #include "ui/MainWindowComponent.h"
 
 /** The real window and its controller, on in-process ports with nothing

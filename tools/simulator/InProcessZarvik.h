@@ -1,7 +1,7 @@
 #pragma once
 
 #include "SimulatedZarvik.h"
-#include "midi/InProcessMidiPorts.h"
+#include "InProcessMidiPorts.h"
 
 /**
     Presents a SimulatedZarvik on in-process ports: each processor is one

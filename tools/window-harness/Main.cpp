@@ -12,7 +12,7 @@
 // Prints READY on stdout once the window shows that state, then runs until
 // its window is closed or the process is ended.
 #include "app/RZ41FirmwareUpdaterApplication.h"
-#include "midi/InProcessMidiPorts.h"
+#include "tools/simulator/InProcessMidiPorts.h"
 #include "tools/simulator/InProcessZarvik.h"
 
 #include <iostream>

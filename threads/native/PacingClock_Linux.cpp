@@ -1,4 +1,4 @@
-#include "firmware/PacingClock.h"
+#include "threads/PacingClock.h"
 
 #include <sys/prctl.h>
 #include <thread>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MidiPorts.h"
+#include "midi/MidiPorts.h"
 
 #include <condition_variable>
 #include <functional>
