@@ -64,6 +64,11 @@ void UpdateLog::updateEnded (const juce::String& outcome)
     append ("update " + outcome + " after " + juce::String (seconds, 1) + " s", false);
 }
 
+void UpdateLog::couldNotStart (const juce::String& reason)
+{
+    append (ZARVIK_PRODUCT_NAME " " ZARVIK_VERSION " could not start: " + reason, false);
+}
+
 void UpdateLog::append (const juce::String& text, bool alsoToStandardError)
 {
     const auto line = timeNow() + " " + text;
