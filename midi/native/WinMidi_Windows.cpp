@@ -389,8 +389,12 @@ namespace
             winmm.inStop (handle);
 
             {
-                const std::lock_guard<std::mutex> l (queueLock);
+                // What the driver reported while the port was started is still delivered.
+                std::unique_lock<std::mutex> l (queueLock);
                 started = false;
+                const auto reported = queued;
+                changed.wait (l, [this, reported]
+                              { return taken >= reported; });
             }
 
             // Waits for a delivery under way. A message begun before the stop
@@ -496,6 +500,7 @@ namespace
             }
 
             events.push_back ({ message, first, started, false });
+            ++queued;
             changed.notify_all();
         }
 
@@ -518,6 +523,8 @@ namespace
                 l.unlock();
                 take (event);
                 l.lock();
+                ++taken;
+                changed.notify_all();
 
                 if (! givesBufferBack (event.message) || closing)
                     continue;
@@ -585,6 +592,7 @@ namespace
         std::condition_variable changed;
         std::deque<Event> events; // guarded by queueLock, as are the fields below
         int lent = 0; // buffers that the driver holds
+        juce::uint64 queued = 0, taken = 0; // events, since the device was opened
         bool started = false, closing = false, lending = false, quitting = false;
 
         std::mutex deliveryLock;

@@ -40,19 +40,25 @@ public:
     {
         const Hold hold (busy);
 
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = count; i-- > 0;)
             if (headers[i] == header)
                 headers[i] = headers[--count];
     }
 
+    // A header in the block is counted once, and forgotten with it.
     void freed (const void* block, size_t size)
     {
         const auto* begin = static_cast<const char*> (block);
         const Hold hold (busy);
 
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = count; i-- > 0;)
+        {
             if (reinterpret_cast<const char*> (headers[i]) >= begin && reinterpret_cast<const char*> (headers[i]) < begin + size)
+            {
                 ++freedWhilePrepared;
+                headers[i] = headers[--count];
+            }
+        }
     }
 
     int getFreedWhilePrepared()
