@@ -23,8 +23,9 @@ using Clock = std::chrono::steady_clock;
 
 /** The headers that the fake driver has prepared and not unprepared yet,
     checked against every block of memory that the process frees: one freed
-    while still prepared is counted. Constant-initialised and lock-free, as
-    it is used from operator delete on any thread at any time. */
+    while still prepared is counted. Constant-initialised, allocating
+    nothing and guarded by a spin lock, as operator delete uses it on any
+    thread at any time, the program's end included. */
 class PreparedHeaders
 {
 public:
@@ -91,6 +92,7 @@ private:
 PreparedHeaders preparedHeaders;
 } // namespace
 
+// The test program's own operator delete: whatever it frees is checked first.
 void operator delete (void* block) noexcept
 {
     if (block != nullptr)
