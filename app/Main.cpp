@@ -1,4 +1,5 @@
 #include "app/RZ41FirmwareUpdaterApplication.h"
+#include "control/UpdateLog.h"
 #include "firmware/FirmwarePackage.h"
 
 #include <iostream>
@@ -53,10 +54,13 @@ extern "C" JUCE_MAIN_FUNCTION
         return 0;
     }
 
-    // Without a display JUCE would crash building the window: say why instead.
+    // Without a display JUCE would crash building the window: say why instead,
+    // and in the update log too, which support asks for.
     if (const auto display = AppPlatform::checkDisplay(); display.failed())
     {
-        std::cerr << "cannot open a display: " << display.getErrorMessage() << std::endl;
+        const auto why = "cannot open a display: " + display.getErrorMessage();
+        std::cerr << why << std::endl;
+        UpdateLog (UpdateLog::getDefaultFile()).couldNotStart (why);
         return 1;
     }
 

@@ -181,7 +181,9 @@ if (TARGET zarvik_desktop_icons)
 endif()
 
 # The Windows build under Wine: the real executable opens its window on the
-# display, and the installer installs and uninstalls it silently.
+# display, and the installer installs and uninstalls it silently. Where the
+# system lists no display, the executable says why and ends; that test makes
+# a prefix of its own, and opens no window.
 if (CMAKE_CROSSCOMPILING)
     add_test (NAME WindowsUpdater.OpensItsWindowUnderWine
               COMMAND "${PROJECT_SOURCE_DIR}/tests/windows/window.sh" "$<TARGET_FILE:ZarvikUpdater>"
@@ -190,6 +192,10 @@ if (CMAKE_CROSSCOMPILING)
               COMMAND "${PROJECT_SOURCE_DIR}/tests/windows/installer.sh" "${ZARVIK_INSTALLER}" "$<TARGET_FILE:ZarvikUpdater>")
     set_tests_properties (WindowsUpdater.OpensItsWindowUnderWine WindowsInstaller.InstallsAndUninstallsSilently
                           PROPERTIES LABELS windows TIMEOUT 300 RESOURCE_LOCK display ENVIRONMENT WINEDEBUG=-all)
+    add_test (NAME WindowsUpdater.WithoutADisplaySaysWhyLogsItAndFails
+              COMMAND "${PROJECT_SOURCE_DIR}/tests/windows/no-display.sh" "$<TARGET_FILE:ZarvikUpdater>")
+    set_tests_properties (WindowsUpdater.WithoutADisplaySaysWhyLogsItAndFails
+                          PROPERTIES LABELS windows TIMEOUT 300 ENVIRONMENT WINEDEBUG=-all)
 
     # The Wine prefix of the tests, in /tmp: tests/e2e/wine-solvane-update.sh
     # uses it in the virtual machine, which sees /tmp copy-on-write.

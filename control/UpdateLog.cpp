@@ -94,6 +94,11 @@ void UpdateLog::updateChecked (const Versions& reported, const Versions& carried
         append ("the update did not take: " + differing.joinIntoString (", "), true);
 }
 
+void UpdateLog::couldNotStart (const juce::String& reason)
+{
+    append (ZARVIK_PRODUCT_NAME " " ZARVIK_VERSION " could not start: " + reason, false);
+}
+
 void UpdateLog::append (const juce::String& text, bool alsoToStandardError)
 {
     const auto line = timeNow() + " " + text;

@@ -9,7 +9,8 @@
 /**
     The record of updates that a user can send to support: each update's start
     with the SHA-256 of every image it sends, each failure with its time, port,
-    image, slice and reason in words, and each update's end. Lines are appended
+    image, slice and reason in words, and each update's end; and why the
+    program could not start, where it could not. Lines are appended
     to a text file; failures are also printed to standard error.
 
     A file that cannot be written loses its lines, never the update. Used on
@@ -50,6 +51,9 @@ public:
         the verdict against the versions carried: "up to date", or "did not
         take" with what each processor that differs reports. */
     void updateChecked (const Versions& reported, const Versions& carried);
+
+    /** The program ended before its window opened, for `reason` in words. */
+    void couldNotStart (const juce::String& reason);
 
 private:
     void append (const juce::String& text, bool alsoToStandardError);

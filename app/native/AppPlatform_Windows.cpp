@@ -11,9 +11,19 @@
 
 namespace AppPlatform
 {
-// A Windows desktop is always there for a program that the user started.
+// JUCE's windows wait for the vertical blank of their display through DXGI,
+// the system's list of graphics adapters and their displays, and JUCE takes
+// for granted that it can open that list: where the system lists no display
+// (under Wine, a prefix whose desktop was started without an X display) the
+// first window would crash on it.
 juce::Result checkDisplay()
 {
+    IDXGIFactory* factory = nullptr;
+
+    if (const auto result = CreateDXGIFactory (__uuidof(IDXGIFactory), (void**) &factory); FAILED (result))
+        return juce::Result::fail ("the system lists no display (DXGI error 0x" + juce::String::toHexString ((int) result) + ")");
+
+    factory->Release();
     return juce::Result::ok();
 }
 

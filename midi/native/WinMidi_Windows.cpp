@@ -3,9 +3,11 @@
 
 #include <array>
 #include <condition_variable>
+#include <deque>
 #include <mmddk.h>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace WinMidi
 {
@@ -53,44 +55,65 @@ namespace
         return result == MMSYSERR_NODRIVER || result == MMSYSERR_INVALHANDLE || result == MMSYSERR_BADDEVICEID;
     }
 
-    // Lists the devices of one direction: `Caps` is its capabilities
-    // structure, `Handle` its handle, which a device's index stands for here.
-    template <typename Caps, typename Handle>
-    juce::Array<juce::MidiDeviceInfo> listDevices (UINT count,
-                                                   MMRESULT (WINAPI* getCaps) (UINT_PTR, Caps*, UINT),
-                                                   MMRESULT (WINAPI* message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
+    // What the driver tells of a device: its name, and its driver interface
+    // where it has one. The interface names the device itself, so it stays
+    // the same while other devices come and go.
+    struct Identity
     {
-        juce::StringArray names, identifiers;
+        juce::String name, driverInterface;
+    };
+
+    // Asks the driver about one device of a direction: `device` is its index
+    // or, cast, the handle of the open device. `Caps` is the direction's
+    // capabilities structure, `Handle` its handle.
+    template <typename Caps, typename Handle>
+    Identity identify (UINT_PTR device,
+                       MMRESULT (WINAPI* getCaps) (UINT_PTR, Caps*, UINT),
+                       MMRESULT (WINAPI* message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
+    {
+        Caps caps {};
+
+        if (getCaps (device, &caps, sizeof (caps)) != MMSYSERR_NOERROR)
+            caps.szPname[0] = 0;
+
+        ULONG size = 0;
+        WCHAR driverInterface[512] = {};
+        const auto hasInterface = message ((Handle) device, DRV_QUERYDEVICEINTERFACESIZE, (DWORD_PTR) &size, 0) == MMSYSERR_NOERROR
+                                  && size > 0 && size <= sizeof (driverInterface)
+                                  && message ((Handle) device, DRV_QUERYDEVICEINTERFACE, (DWORD_PTR) driverInterface, sizeof (driverInterface)) == MMSYSERR_NOERROR;
+
+        return { juce::String (caps.szPname), hasInterface ? juce::String (driverInterface) : juce::String() };
+    }
+
+    // The devices of one direction as the driver lists them now, each with
+    // its identifier: its driver interface, or its name where it has none.
+    struct Listing
+    {
+        std::vector<Identity> identities;
+        juce::Array<juce::MidiDeviceInfo> devices;
+    };
+
+    template <typename Caps, typename Handle>
+    Listing listDevices (UINT count,
+                         MMRESULT (WINAPI* getCaps) (UINT_PTR, Caps*, UINT),
+                         MMRESULT (WINAPI* message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
+    {
+        Listing listing;
+        juce::StringArray identifiers;
 
         for (UINT i = 0; i < count; ++i)
         {
-            Caps caps {};
-
-            if (getCaps (i, &caps, sizeof (caps)) != MMSYSERR_NOERROR)
-                caps.szPname[0] = 0;
-
-            names.add (juce::String (caps.szPname));
-
-            // The driver interface names the device itself, so it stays the
-            // same while other devices come and go; not every driver has one.
-            const auto device = (Handle) (UINT_PTR) i;
-            ULONG size = 0;
-            WCHAR driverInterface[512] = {};
-            const auto hasInterface = message (device, DRV_QUERYDEVICEINTERFACESIZE, (DWORD_PTR) &size, 0) == MMSYSERR_NOERROR
-                                      && size > 0 && size <= sizeof (driverInterface)
-                                      && message (device, DRV_QUERYDEVICEINTERFACE, (DWORD_PTR) driverInterface, sizeof (driverInterface)) == MMSYSERR_NOERROR;
-
-            identifiers.add (hasInterface ? juce::String (driverInterface) : names[(int) i]);
+            listing.identities.push_back (identify (i, getCaps, message));
+            const auto& identity = listing.identities.back();
+            identifiers.add (identity.driverInterface.isNotEmpty() ? identity.driverInterface : identity.name);
         }
 
         identifiers.appendNumbersToDuplicates (false, false, juce::CharPointer_UTF8 ("-"), juce::CharPointer_UTF8 (""));
 
-        juce::Array<juce::MidiDeviceInfo> devices;
+        for (int i = 0; i < identifiers.size(); ++i)
+            listing.devices.add ({ listing.identities[(size_t) i].name, identifiers[i] });
 
-        for (int i = 0; i < names.size(); ++i)
-            devices.add ({ names[i], identifiers[i] });
-
-        return devices;
+        return listing;
     }
 
     int indexOf (const juce::Array<juce::MidiDeviceInfo>& devices, const juce::String& identifier)
@@ -100,6 +123,27 @@ namespace
                 return i;
 
         return -1;
+    }
+
+    // A device is opened by its index, which a device that arrives or leaves
+    // after the listing shifts: the device opened must be the one listed, or
+    // a processor could be sent another one's firmware. The driver
+    // interfaces are compared where both tell one: devices of one name
+    // without them cannot be told apart, and stand for each other.
+    template <typename Caps, typename Handle>
+    juce::Result checkOpened (Handle handle,
+                              const Identity& listed,
+                              MMRESULT (WINAPI* getCaps) (UINT_PTR, Caps*, UINT),
+                              MMRESULT (WINAPI* message) (Handle, UINT, DWORD_PTR, DWORD_PTR))
+    {
+        const auto opened = identify ((UINT_PTR) handle, getCaps, message);
+
+        const auto sameInterface = opened.driverInterface.isEmpty() || listed.driverInterface.isEmpty() || opened.driverInterface == listed.driverInterface;
+
+        if (opened.name == listed.name && sameInterface)
+            return juce::Result::ok();
+
+        return juce::Result::fail ("the system's devices changed while it was being opened, and it opened \"" + opened.name + "\" in its place");
     }
 
     [[noreturn]] void throwOpenFailure (const Functions& winmm, MMRESULT result)
@@ -124,16 +168,17 @@ namespace
 
         ~WinMidiOutputPort() override
         {
-            // A header that the driver still holds after a reset is left to it,
-            // with the device and its event: freeing them could let the driver
-            // write into freed memory.
-            if (heldByDriver != nullptr)
+            // A header that the driver still holds after a reset, or will not
+            // unprepare, is left to it with the device and its event: freeing
+            // them could let the driver write into freed memory.
+            if (kept != nullptr)
             {
                 winmm.outReset (handle);
+                const auto givenBack = ! kept->queued || waitUntilDone (kept->header, resetLimit);
 
-                if (! waitUntilDone (heldByDriver->header, resetLimit) || ! unprepare (heldByDriver->header))
+                if (! givenBack || ! unprepare (kept->header))
                 {
-                    heldByDriver.release();
+                    kept.release();
                     return;
                 }
             }
@@ -146,7 +191,7 @@ namespace
 
         juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
         {
-            if (heldByDriver != nullptr)
+            if (kept != nullptr)
                 return juce::Result::fail ("write failed: the device never gave back an earlier buffer");
 
             if (size == 0)
@@ -160,19 +205,22 @@ namespace
 
             if (const auto result = winmm.outLongMsg (handle, &header, sizeof (MIDIHDR)); result != MMSYSERR_NOERROR)
             {
-                unprepare (header);
+                takeBack (std::move (buffer));
                 return failure (result);
             }
+
+            buffer->queued = true;
 
             if (! waitUntilDone (header, timeLimit))
             {
                 // The driver gives every buffer back, marked done, on a reset;
                 // until then it may still read this one.
                 winmm.outReset (handle);
-                const auto givenBack = waitUntilDone (header, resetLimit) && unprepare (header);
 
-                if (! givenBack)
-                    heldByDriver = std::move (buffer);
+                if (waitUntilDone (header, resetLimit))
+                    takeBack (std::move (buffer));
+                else
+                    kept = std::move (buffer);
 
                 if (! listOutputs (winmm).contains (info))
                     return juce::Result::fail ("unplugged: the system no longer lists the device");
@@ -186,7 +234,10 @@ namespace
                 *handedOver = std::chrono::steady_clock::now();
 
             if (const auto result = winmm.outUnprepareHeader (handle, &header, sizeof (MIDIHDR)); result != MMSYSERR_NOERROR)
+            {
+                kept = std::move (buffer);
                 return failure (result);
+            }
 
             return juce::Result::ok();
         }
@@ -207,6 +258,7 @@ namespace
 
             juce::MemoryBlock bytes;
             MIDIHDR header {};
+            bool queued = false; // handed to the driver, which marks it done when it gives it back
         };
 
         juce::Result failure (MMRESULT result) const
@@ -242,20 +294,31 @@ namespace
             return winmm.outUnprepareHeader (handle, &header, sizeof (MIDIHDR)) == MMSYSERR_NOERROR;
         }
 
+        // Frees a buffer that the driver is done with, once unprepared; one
+        // that the driver will not unprepare is kept, never freed.
+        void takeBack (std::unique_ptr<Buffer> buffer)
+        {
+            if (! unprepare (buffer->header))
+                kept = std::move (buffer);
+        }
+
         const Functions& winmm;
         const juce::MidiDeviceInfo info;
         const HMIDIOUT handle;
         const HANDLE done;
-        std::unique_ptr<Buffer> heldByDriver;
+        std::unique_ptr<Buffer> kept; // still held or prepared by the driver
 
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WinMidiOutputPort)
     };
 
     //==============================================================================
     /** What an open input shares with the driver's thread: the SysEx buffers
-        lent to the driver, the assembler, and whether messages are delivered.
-        The driver calls back into it until it has given every buffer back and
-        the device is closed, so it outlives its port when the driver keeps one. */
+        lent to the driver and the queue of what the driver reported. Inside
+        its callback the driver only queues; a reader thread of the input's own
+        assembles what was queued, delivers it and lends each buffer read back
+        to the driver, as no winmm function may be called from the callback.
+        The driver calls back until it has given every buffer back and the
+        device is closed, so this outlives its port when the driver keeps one. */
     class InputConnection final
     {
     public:
@@ -268,14 +331,24 @@ namespace
         {
         }
 
-        /** Opens the device and lends the driver every buffer; throws saying why. */
-        void open (UINT index)
+        ~InputConnection() { stopReading(); }
+
+        /** Opens the device of that index, checks that it is the one listed, and
+            lends the driver every buffer; throws saying why. */
+        void open (UINT index, const Identity& listed)
         {
             if (const auto result = winmm.inOpen (&handle, index, (DWORD_PTR) &InputConnection::driverCallback, (DWORD_PTR) this, CALLBACK_FUNCTION);
                 result != MMSYSERR_NOERROR)
             {
                 handle = nullptr;
                 throwOpenFailure (winmm, result);
+            }
+
+            if (const auto opened = checkOpened (handle, listed, winmm.inGetDevCaps, winmm.inMessage); opened.failed())
+            {
+                winmm.inClose (handle);
+                handle = nullptr;
+                throw std::runtime_error (opened.getErrorMessage().toStdString());
             }
 
             for (auto& buffer : buffers)
@@ -288,11 +361,10 @@ namespace
 
                 buffer.prepared = true;
 
-                const std::lock_guard<std::mutex> l (lock);
-
                 if (const auto result = winmm.inAddBuffer (handle, &buffer.header, sizeof (MIDIHDR)); result != MMSYSERR_NOERROR)
                     throwOpenFailure (winmm, result);
 
+                const std::lock_guard<std::mutex> l (queueLock);
                 ++lent;
             }
         }
@@ -300,8 +372,13 @@ namespace
         void start()
         {
             {
-                const std::lock_guard<std::mutex> l (lock);
+                const std::lock_guard<std::mutex> d (deliveryLock);
                 delivering = true;
+            }
+
+            {
+                const std::lock_guard<std::mutex> l (queueLock);
+                started = true;
             }
 
             winmm.inStart (handle);
@@ -311,9 +388,18 @@ namespace
         {
             winmm.inStop (handle);
 
+            {
+                // What the driver reported while the port was started is still delivered.
+                std::unique_lock<std::mutex> l (queueLock);
+                started = false;
+                const auto reported = queued;
+                changed.wait (l, [this, reported]
+                              { return taken >= reported; });
+            }
+
             // Waits for a delivery under way. A message begun before the stop
             // would end after a gap: it is dropped.
-            const std::lock_guard<std::mutex> l (lock);
+            const std::lock_guard<std::mutex> d (deliveryLock);
             delivering = false;
             assembler.reset();
         }
@@ -328,20 +414,30 @@ namespace
             stop();
 
             {
-                const std::lock_guard<std::mutex> l (lock);
+                std::unique_lock<std::mutex> l (queueLock);
                 closing = true;
+                changed.wait (l, [this]
+                              { return ! lending; });
             }
 
-            // The driver gives every buffer back on a reset, from its own thread.
+            // The driver gives every buffer back on a reset, through its
+            // callback, from its own thread or from within the call.
             winmm.inReset (handle);
 
-            {
-                std::unique_lock<std::mutex> l (lock);
+            auto allGivenBack = false;
 
-                if (! givenBack.wait_for (l, resetLimit, [this]
-                                          { return lent == 0; }))
-                    return false;
+            {
+                std::unique_lock<std::mutex> l (queueLock);
+                allGivenBack = changed.wait_for (l, resetLimit, [this]
+                                                 { return lent == 0; });
             }
+
+            // Once the reader has finished with what was queued, no one
+            // touches a buffer but the driver.
+            stopReading();
+
+            if (! allGivenBack)
+                return false;
 
             for (auto& buffer : buffers)
                 if (buffer.prepared && winmm.inUnprepareHeader (handle, &buffer.header, sizeof (MIDIHDR)) != MMSYSERR_NOERROR)
@@ -359,6 +455,11 @@ namespace
         // let the driver go on filling one while another is being read.
         static constexpr size_t bufferCount = 4, bufferSize = 1024;
 
+        // The short messages that may wait for a reader held up by its
+        // callback; past them, short messages are lost (never a buffer, of
+        // which the queue holds no more than bufferCount besides).
+        static constexpr size_t queueLimit = 1024;
+
         struct Buffer
         {
             std::array<char, bufferSize> bytes {};
@@ -366,51 +467,119 @@ namespace
             bool prepared = false;
         };
 
-        static void CALLBACK driverCallback (HMIDIIN device, UINT message, DWORD_PTR instance, DWORD_PTR first, DWORD_PTR)
+        // One report of the driver's callback.
+        struct Event
+        {
+            UINT message;
+            DWORD_PTR first; // the short message, or the header given back
+            bool whileStarted;
+            bool gapAfter; // messages after it were lost
+        };
+
+        static bool givesBufferBack (UINT message) { return message == MIM_LONGDATA || message == MIM_LONGERROR; }
+
+        static void CALLBACK driverCallback (HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR first, DWORD_PTR)
         {
             if (message == MIM_DATA || message == MIM_LONGDATA || message == MIM_ERROR || message == MIM_LONGERROR)
-                reinterpret_cast<InputConnection*> (instance)->received (device, message, first);
+                reinterpret_cast<InputConnection*> (instance)->queue (message, first);
         }
 
-        // On the driver's thread; the lock keeps stop() and close() waiting
-        // until the call has finished.
-        void received (HMIDIIN device, UINT message, DWORD_PTR first)
+        // On the driver's thread, inside its callback: only queues.
+        void queue (UINT message, DWORD_PTR first)
         {
-            const std::lock_guard<std::mutex> l (lock);
+            const std::lock_guard<std::mutex> l (queueLock);
 
-            if (message == MIM_DATA)
+            if (givesBufferBack (message))
+            {
+                --lent;
+            }
+            else if (events.size() >= queueLimit)
+            {
+                events.back().gapAfter = true;
+                return;
+            }
+
+            events.push_back ({ message, first, started, false });
+            ++queued;
+            changed.notify_all();
+        }
+
+        // The reader thread: takes each event in order, then lends the buffer
+        // it gave back to the driver again, unless the device closes.
+        void read()
+        {
+            std::unique_lock<std::mutex> l (queueLock);
+
+            for (;;)
+            {
+                changed.wait (l, [this]
+                              { return quitting || ! events.empty(); });
+
+                if (events.empty())
+                    return;
+
+                const auto event = events.front();
+                events.pop_front();
+                l.unlock();
+                take (event);
+                l.lock();
+                ++taken;
+                changed.notify_all();
+
+                if (! givesBufferBack (event.message) || closing)
+                    continue;
+
+                lending = true;
+                l.unlock();
+                const auto lentAgain = winmm.inAddBuffer (handle, reinterpret_cast<MIDIHDR*> (event.first), sizeof (MIDIHDR)) == MMSYSERR_NOERROR;
+                l.lock();
+                lending = false;
+                lent += lentAgain ? 1 : 0;
+                changed.notify_all();
+            }
+        }
+
+        // On the reader thread; the lock keeps stop() waiting until a delivery has finished.
+        void take (const Event& event)
+        {
+            const std::lock_guard<std::mutex> d (deliveryLock);
+            const auto deliver = delivering && event.whileStarted;
+
+            if (event.message == MIM_DATA)
             {
                 // A short message, or a real-time byte, packed from the low byte up.
-                const uint8_t bytes[] { (uint8_t) first, (uint8_t) (first >> 8), (uint8_t) (first >> 16) };
+                const uint8_t bytes[] { (uint8_t) event.first, (uint8_t) (event.first >> 8), (uint8_t) (event.first >> 16) };
                 const auto size = (size_t) juce::jlimit (1, 3, juce::MidiMessage::getMessageLengthFromFirstByte (bytes[0]));
 
-                if (delivering)
+                if (deliver)
                     assembler.push (bytes, size);
-
-                return;
             }
-
-            if (message == MIM_ERROR)
+            else if (event.message == MIM_LONGDATA && deliver)
             {
+                const auto* header = reinterpret_cast<const MIDIHDR*> (event.first);
+                assembler.push (reinterpret_cast<const uint8_t*> (header->lpData), header->dwBytesRecorded);
+            }
+            else
+            {
+                // An error, or data that came while stopped: a gap in the stream.
                 assembler.reset();
-                return;
             }
 
-            auto* header = reinterpret_cast<MIDIHDR*> (first);
-
-            if (message == MIM_LONGERROR || ! delivering)
+            if (event.gapAfter)
                 assembler.reset();
-            else
-                assembler.push (reinterpret_cast<const uint8_t*> (header->lpData), header->dwBytesRecorded);
+        }
 
-            // Read: the buffer goes back to the driver, unless the device closes.
-            --lent;
+        void stopReading()
+        {
+            {
+                const std::lock_guard<std::mutex> l (queueLock);
+                quitting = true;
+            }
 
-            if (! closing && winmm.inAddBuffer (device, header, sizeof (MIDIHDR)) == MMSYSERR_NOERROR)
-                ++lent;
+            changed.notify_all();
 
-            if (lent == 0)
-                givenBack.notify_all();
+            if (reader.joinable())
+                reader.join();
         }
 
         const Functions& winmm;
@@ -419,11 +588,19 @@ namespace
         HMIDIIN handle = nullptr;
         std::array<Buffer, bufferCount> buffers;
 
-        std::mutex lock;
-        std::condition_variable givenBack;
-        SysexAssembler assembler; // guarded by the lock, as are the fields below
+        std::mutex queueLock;
+        std::condition_variable changed;
+        std::deque<Event> events; // guarded by queueLock, as are the fields below
         int lent = 0; // buffers that the driver holds
-        bool delivering = false, closing = false;
+        juce::uint64 queued = 0, taken = 0; // events, since the device was opened
+        bool started = false, closing = false, lending = false, quitting = false;
+
+        std::mutex deliveryLock;
+        SysexAssembler assembler; // guarded by deliveryLock, as is delivering
+        bool delivering = false;
+
+        std::thread reader { [this]
+                             { read(); } };
 
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (InputConnection)
     };
@@ -444,7 +621,7 @@ namespace
                 connection.release();
         }
 
-        void open (UINT index) { connection->open (index); }
+        void open (UINT index, const Identity& listed) { connection->open (index, listed); }
 
         juce::String getName() const override { return info.name; }
         juce::String getIdentifier() const override { return info.identifier; }
@@ -462,18 +639,18 @@ namespace
 //==============================================================================
 juce::Array<juce::MidiDeviceInfo> listOutputs (const Functions& winmm)
 {
-    return listDevices (winmm.outGetNumDevs(), winmm.outGetDevCaps, winmm.outMessage);
+    return listDevices (winmm.outGetNumDevs(), winmm.outGetDevCaps, winmm.outMessage).devices;
 }
 
 juce::Array<juce::MidiDeviceInfo> listInputs (const Functions& winmm)
 {
-    return listDevices (winmm.inGetNumDevs(), winmm.inGetDevCaps, winmm.inMessage);
+    return listDevices (winmm.inGetNumDevs(), winmm.inGetDevCaps, winmm.inMessage).devices;
 }
 
 std::unique_ptr<MidiOutputPort> openOutput (const Functions& winmm, const juce::String& identifier)
 {
-    const auto devices = listOutputs (winmm);
-    const auto index = indexOf (devices, identifier);
+    const auto listing = listDevices (winmm.outGetNumDevs(), winmm.outGetDevCaps, winmm.outMessage);
+    const auto index = indexOf (listing.devices, identifier);
 
     if (index < 0)
         return nullptr;
@@ -492,19 +669,26 @@ std::unique_ptr<MidiOutputPort> openOutput (const Functions& winmm, const juce::
         throwOpenFailure (winmm, result);
     }
 
-    return std::make_unique<WinMidiOutputPort> (winmm, devices[index], handle, done);
+    if (const auto opened = checkOpened (handle, listing.identities[(size_t) index], winmm.outGetDevCaps, winmm.outMessage); opened.failed())
+    {
+        winmm.outClose (handle);
+        CloseHandle (done);
+        throw std::runtime_error (opened.getErrorMessage().toStdString());
+    }
+
+    return std::make_unique<WinMidiOutputPort> (winmm, listing.devices[index], handle, done);
 }
 
 std::unique_ptr<MidiInputPort> openInput (const Functions& winmm, const juce::String& identifier, MidiInputPortCallback& callback)
 {
-    const auto devices = listInputs (winmm);
-    const auto index = indexOf (devices, identifier);
+    const auto listing = listDevices (winmm.inGetNumDevs(), winmm.inGetDevCaps, winmm.inMessage);
+    const auto index = indexOf (listing.devices, identifier);
 
     if (index < 0)
         return nullptr;
 
-    auto port = std::make_unique<WinMidiInputPort> (winmm, devices[index], callback);
-    port->open ((UINT) index);
+    auto port = std::make_unique<WinMidiInputPort> (winmm, listing.devices[index], callback);
+    port->open ((UINT) index, listing.identities[(size_t) index]);
     return port;
 }
 } // namespace WinMidi

@@ -75,7 +75,8 @@ juce::Array<juce::MidiDeviceInfo> listInputs (const Functions& winmm);
 /**
     Opens the listed output of that identifier; null when none is listed.
     Throws a std::exception saying why when the driver refuses it (another
-    program holds it, say).
+    program holds it, say), or when the device it opened is not the one
+    listed (the system's devices changed in between).
 
     Every buffer goes out whole as one long message (midiOutLongMsg, never a
     short message, whatever its length and first byte), and send returns
@@ -85,12 +86,13 @@ std::unique_ptr<MidiOutputPort> openOutput (const Functions& winmm, const juce::
 
 /**
     Opens the listed input of that identifier, stopped; null when none is
-    listed. Throws a std::exception saying why when the driver refuses it.
+    listed. Throws a std::exception saying why when the driver refuses it,
+    or when the device it opened is not the one listed.
 
     The driver fills SysEx buffers of ours; what arrives is assembled here
     (SysexAssembler), so that a SysEx message without end holds no more
-    than the assembler's cap. Complete messages reach `callback` on the
-    driver's thread while the port is started.
+    than the assembler's cap. Complete messages reach `callback` on a
+    thread of the port's own while the port is started.
 */
 std::unique_ptr<MidiInputPort> openInput (const Functions& winmm, const juce::String& identifier, MidiInputPortCallback& callback);
 } // namespace WinMidi

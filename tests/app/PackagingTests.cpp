@@ -1,4 +1,5 @@
 #include "app/RZ41FirmwareUpdaterApplication.h"
+#include "control/UpdateLog.h"
 #include "firmware/FirmwarePackage.h"
 #include "tests/TestProcess.h"
 #include "tests/TestUtilities.h"
@@ -154,11 +155,15 @@ INSTANTIATE_TEST_SUITE_P (EverySignal,
                                    + (std::get<1> (info.param) ? "DuringAnUpdate" : "WithoutOne"); });
 
 //==============================================================================
-TEST (ApplicationWithoutDisplay, SaysWhyInOneLineAndFails)
+TEST (ApplicationWithoutDisplay, SaysWhyInOneLineAndInTheUpdateLogAndFails)
 {
+    const auto log = UpdateLog::getDefaultFile();
+    log.deleteFile();
+
     int exitCode = 0;
     EXPECT_EQ (run ({ "env", "-u", "DISPLAY", ZARVIK_APP_PATH }, &exitCode), "cannot open a display: DISPLAY is not set\n");
     EXPECT_NE (exitCode, 0);
+    EXPECT_TRUE (log.loadFileAsString().trimEnd().endsWith (" could not start: cannot open a display: DISPLAY is not set")) << log.loadFileAsString();
 }
 
 TEST (ApplicationCommandLine, HelpPrintsTheUsageAndWhetherTheBuildCarriesTestFirmwareWithoutStarting)

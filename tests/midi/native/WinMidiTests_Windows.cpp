@@ -2,13 +2,18 @@
 #include "tests/MidiTestHelpers.h"
 #include "tests/TestUtilities.h"
 
+#include <malloc.h>
 #include <mmddk.h>
 #include <psapi.h>
 
+#include <array>
+#include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace
@@ -16,6 +21,96 @@ namespace
 using Bytes = std::vector<juce::uint8>;
 using Clock = std::chrono::steady_clock;
 
+/** The headers that the fake driver has prepared and not unprepared yet,
+    checked against every block of memory that the process frees: one freed
+    while still prepared is counted. Constant-initialised, allocating
+    nothing and guarded by a spin lock, as operator delete uses it on any
+    thread at any time, the program's end included. */
+class PreparedHeaders
+{
+public:
+    void add (const MIDIHDR* header)
+    {
+        const Hold hold (busy);
+
+        if (count < headers.size())
+            headers[count++] = header;
+    }
+
+    void remove (const MIDIHDR* header)
+    {
+        const Hold hold (busy);
+
+        for (size_t i = count; i-- > 0;)
+            if (headers[i] == header)
+                headers[i] = headers[--count];
+    }
+
+    // A header in the block is counted once, and forgotten with it.
+    void freed (const void* block, size_t size)
+    {
+        const auto* begin = static_cast<const char*> (block);
+        const Hold hold (busy);
+
+        for (size_t i = count; i-- > 0;)
+        {
+            if (reinterpret_cast<const char*> (headers[i]) >= begin && reinterpret_cast<const char*> (headers[i]) < begin + size)
+            {
+                ++freedWhilePrepared;
+                headers[i] = headers[--count];
+            }
+        }
+    }
+
+    int getFreedWhilePrepared()
+    {
+        const Hold hold (busy);
+        return freedWhilePrepared;
+    }
+
+private:
+    struct Hold
+    {
+        explicit Hold (std::atomic_flag& flagToHold)
+            : flag (flagToHold)
+        {
+            while (flag.test_and_set (std::memory_order_acquire))
+                std::this_thread::yield();
+        }
+
+        ~Hold() { flag.clear (std::memory_order_release); }
+
+        std::atomic_flag& flag;
+    };
+
+    std::atomic_flag busy = ATOMIC_FLAG_INIT;
+    std::array<const MIDIHDR*, 256> headers {};
+    size_t count = 0;
+    int freedWhilePrepared = 0;
+};
+
+PreparedHeaders preparedHeaders;
+} // namespace
+
+// The test program's own operator delete: whatever it frees is checked first.
+void operator delete (void* block) noexcept
+{
+    if (block != nullptr)
+        preparedHeaders.freed (block, _msize (block));
+
+    std::free (block);
+}
+
+void operator delete (void* block, std::size_t size) noexcept
+{
+    if (block != nullptr)
+        preparedHeaders.freed (block, size);
+
+    std::free (block);
+}
+
+namespace
+{
 /** A winmm driver of the tests' own behind the function table. Its own thread
     finishes each buffer late, as a USB driver does; it keeps the bytes it read
     from each buffer, then, and can fail, hold a buffer, or lose its device.
@@ -23,7 +118,14 @@ using Clock = std::chrono::steady_clock;
     short messages, and long data written into the SysEx buffers lent to it,
     each given back when full or when the data ends. Like a driver with
     notifications still queued, it delivers whether the input is started or
-    not: what reaches the port's callback is the port's own decision. */
+    not: what reaches the port's callback is the port's own decision. A reset
+    gives the input's buffers back from within the call, through the
+    callback, as Wine's driver does.
+
+    Its device list can change between a listing and an open, and the handle
+    of an open device tells that device's name and interface. It fails the
+    test when a winmm function is called from inside its callback, where a
+    real driver may deadlock, or when a header it holds prepared is freed. */
 class FakeDriver final
 {
 public:
@@ -60,6 +162,9 @@ public:
         thread.join();
         inputThread.join();
         current = nullptr;
+
+        EXPECT_TRUE (callsFromCallback.isEmpty()) << "called from inside the driver's callback: " << callsFromCallback.joinIntoString (", ");
+        EXPECT_EQ (preparedHeaders.getFreedWhilePrepared(), freedBefore) << "a header was freed while still prepared";
     }
 
     /** What the device sends: a short message, or long data (`endless` data
@@ -87,7 +192,7 @@ public:
         return TestUtilities::runUntil ([this]
                                         {
                                             const std::lock_guard<std::mutex> l (lock);
-                                            return incoming.empty() && ! inCall; });
+                                            return incoming.empty() && callsUnderWay == 0; });
     }
 
     void forgetInput()
@@ -102,6 +207,7 @@ public:
 
     Fault fault = Fault::none;
     std::vector<Device> devices;
+    std::optional<std::vector<Device>> devicesAtOpen; // what the list has become when a device is opened
     UINT openedIndex = 0;
     MMRESULT openResult = MMSYSERR_NOERROR;
     bool closed = false;
@@ -123,20 +229,72 @@ public:
     }
 
 private:
+    // Records a call made from inside the callback.
+    static void entered (const char* function)
+    {
+        if (insideCallback)
+        {
+            const std::lock_guard<std::mutex> l (current->callsLock);
+            current->callsFromCallback.addIfNotAlreadyThere (function);
+        }
+    }
+
+    // The device of an index, or of the handle of an open one.
+    static const Device* deviceOf (UINT_PTR device)
+    {
+        auto& driver = *current;
+
+        if (device == (UINT_PTR) outHandle)
+            return &driver.openedOutput;
+
+        if (device == (UINT_PTR) inHandle)
+            return &driver.openedInput;
+
+        return device < driver.devices.size() ? &driver.devices[device] : nullptr;
+    }
+
+    // The device of an index at the moment it is opened.
+    static const Device* openingDevice (UINT index)
+    {
+        auto& driver = *current;
+
+        if (driver.devicesAtOpen.has_value())
+            driver.devices = *std::exchange (driver.devicesAtOpen, std::nullopt);
+
+        driver.openedIndex = index;
+        return index < driver.devices.size() ? &driver.devices[index] : nullptr;
+    }
+
     // Inputs and outputs list the same devices.
-    static UINT WINAPI getNumDevs() { return (UINT) current->devices.size(); }
+    static UINT WINAPI getNumDevs()
+    {
+        entered ("midiGetNumDevs");
+        return (UINT) current->devices.size();
+    }
 
     template <typename Caps>
     static MMRESULT WINAPI getDevCaps (UINT_PTR index, Caps* caps, UINT)
     {
-        current->devices.at (index).name.copyToUTF16 (reinterpret_cast<juce::CharPointer_UTF16::CharType*> (caps->szPname), sizeof (caps->szPname));
+        entered ("midiGetDevCaps");
+        const auto* device = deviceOf (index);
+
+        if (device == nullptr)
+            return MMSYSERR_BADDEVICEID;
+
+        device->name.copyToUTF16 (reinterpret_cast<juce::CharPointer_UTF16::CharType*> (caps->szPname), sizeof (caps->szPname));
         return MMSYSERR_NOERROR;
     }
 
     template <typename Handle>
-    static MMRESULT WINAPI driverMessage (Handle device, UINT message, DWORD_PTR first, DWORD_PTR)
+    static MMRESULT WINAPI driverMessage (Handle handle, UINT message, DWORD_PTR first, DWORD_PTR)
     {
-        const auto& driverInterface = current->devices.at ((size_t) (UINT_PTR) device).driverInterface;
+        entered ("midiMessage");
+        const auto* device = deviceOf ((UINT_PTR) handle);
+
+        if (device == nullptr)
+            return MMSYSERR_BADDEVICEID;
+
+        const auto& driverInterface = device->driverInterface;
 
         if (driverInterface.isEmpty())
             return MMSYSERR_NOTSUPPORTED;
@@ -151,15 +309,22 @@ private:
 
     static MMRESULT WINAPI outOpen (LPHMIDIOUT handle, UINT index, DWORD_PTR event, DWORD_PTR, DWORD flags)
     {
+        entered ("midiOutOpen");
         EXPECT_EQ (flags, (DWORD) CALLBACK_EVENT);
-        current->openedIndex = index;
+        const auto* device = openingDevice (index);
+
+        if (device == nullptr)
+            return MMSYSERR_BADDEVICEID;
+
+        current->openedOutput = *device;
         current->doneEvent = (HANDLE) event;
-        *handle = (HMIDIOUT) (UINT_PTR) 0x1234;
+        *handle = outHandle;
         return current->openResult;
     }
 
     static MMRESULT WINAPI outClose (HMIDIOUT)
     {
+        entered ("midiOutClose");
         current->closed = true;
         return MMSYSERR_NOERROR;
     }
@@ -167,17 +332,21 @@ private:
     template <typename Handle>
     static MMRESULT WINAPI prepareHeader (Handle, LPMIDIHDR header, UINT)
     {
+        entered ("midiPrepareHeader");
+
         if (current->fault == Fault::prepareFails)
             return MMSYSERR_NOMEM;
 
         header->dwFlags |= MHDR_PREPARED;
         ++current->prepared;
+        preparedHeaders.add (header);
         return MMSYSERR_NOERROR;
     }
 
     template <typename Handle>
     static MMRESULT WINAPI unprepareHeader (Handle, LPMIDIHDR header, UINT)
     {
+        entered ("midiUnprepareHeader");
         const std::lock_guard<std::mutex> l (current->lock);
 
         if ((header->dwFlags & MHDR_INQUEUE) != 0)
@@ -189,13 +358,19 @@ private:
         if (current->fault == Fault::unprepareFails)
             return MMSYSERR_ERROR;
 
+        // A device that has gone answers nothing any more.
+        if (current->fault == Fault::unplugDuringSend)
+            return MMSYSERR_NODRIVER;
+
         header->dwFlags &= ~(DWORD) MHDR_PREPARED;
         --current->prepared;
+        preparedHeaders.remove (header);
         return MMSYSERR_NOERROR;
     }
 
     static MMRESULT WINAPI outLongMsg (HMIDIOUT, LPMIDIHDR header, UINT)
     {
+        entered ("midiOutLongMsg");
         auto& driver = *current;
         driver.handedAt.push_back (Clock::now());
 
@@ -228,6 +403,7 @@ private:
 
     static MMRESULT WINAPI outReset (HMIDIOUT)
     {
+        entered ("midiOutReset");
         auto& driver = *current;
         const std::lock_guard<std::mutex> l (driver.lock);
 
@@ -242,15 +418,22 @@ private:
 
     static MMRESULT WINAPI outGetErrorText (MMRESULT result, LPWSTR text, UINT)
     {
+        entered ("midiOutGetErrorText");
         juce::String ("driver error " + juce::String ((int) result)).copyToUTF16 (reinterpret_cast<juce::CharPointer_UTF16::CharType*> (text), 64);
         return MMSYSERR_NOERROR;
     }
 
     static MMRESULT WINAPI inOpen (LPHMIDIIN handle, UINT index, DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
     {
+        entered ("midiInOpen");
         EXPECT_EQ (flags, (DWORD) CALLBACK_FUNCTION);
         const std::lock_guard<std::mutex> l (current->lock);
-        current->openedIndex = index;
+        const auto* device = openingDevice (index);
+
+        if (device == nullptr)
+            return MMSYSERR_BADDEVICEID;
+
+        current->openedInput = *device;
         current->inCallback = reinterpret_cast<InputCallback> (callback);
         current->inInstance = instance;
         *handle = inHandle;
@@ -259,6 +442,7 @@ private:
 
     static MMRESULT WINAPI inClose (HMIDIIN)
     {
+        entered ("midiInClose");
         const std::lock_guard<std::mutex> l (current->lock);
 
         if (! current->lent.empty())
@@ -271,26 +455,43 @@ private:
 
     static MMRESULT WINAPI inStart (HMIDIIN)
     {
+        entered ("midiInStart");
         current->inStarted = true;
         return MMSYSERR_NOERROR;
     }
 
     static MMRESULT WINAPI inStop (HMIDIIN)
     {
+        entered ("midiInStop");
         current->inStarted = false;
         return MMSYSERR_NOERROR;
     }
 
+    // Gives every buffer lent back before it returns; a driver that keeps a
+    // buffer after a reset keeps the first.
     static MMRESULT WINAPI inReset (HMIDIIN)
     {
-        const std::lock_guard<std::mutex> l (current->lock);
-        current->givingAllBack = true;
-        current->wake.notify_all();
+        entered ("midiInReset");
+        auto& driver = *current;
+        std::unique_lock<std::mutex> l (driver.lock);
+        auto held = std::exchange (driver.lent, {});
+
+        if (driver.fault == Fault::keepsBufferAfterReset && ! held.empty())
+        {
+            driver.lent.push_back (held.front());
+            held.pop_front();
+        }
+
+        for (; ! held.empty(); held.pop_front())
+            driver.giveBack (l, held.front());
+
         return MMSYSERR_NOERROR;
     }
 
     static MMRESULT WINAPI inAddBuffer (HMIDIIN, LPMIDIHDR header, UINT)
     {
+        entered ("midiInAddBuffer");
+
         if ((header->dwFlags & MHDR_PREPARED) == 0)
             return MIDIERR_UNPREPARED;
 
@@ -314,11 +515,13 @@ private:
     void callBack (std::unique_lock<std::mutex>& l, UINT message, DWORD_PTR first)
     {
         const auto function = inCallback;
-        inCall = true;
+        ++callsUnderWay;
         l.unlock();
+        insideCallback = true;
         function (inHandle, message, inInstance, first, 0);
+        insideCallback = false;
         l.lock();
-        inCall = false;
+        --callsUnderWay;
     }
 
     void giveBack (std::unique_lock<std::mutex>& l, LPMIDIHDR header)
@@ -333,16 +536,6 @@ private:
 
         while (! quitting)
         {
-            if (givingAllBack)
-            {
-                givingAllBack = false;
-
-                for (auto held = std::exchange (lent, {}); ! held.empty(); held.pop_front())
-                    giveBack (l, held.front());
-
-                continue;
-            }
-
             if (inCallback == nullptr || incoming.empty() || (incoming.front().size() > 0 && lent.empty()))
             {
                 wake.wait (l);
@@ -399,7 +592,14 @@ private:
     using InputCallback = void (CALLBACK*) (HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 
     inline static FakeDriver* current = nullptr;
+    inline static thread_local bool insideCallback = false;
+    inline static const auto outHandle = (HMIDIOUT) (UINT_PTR) 0x1234;
     inline static const auto inHandle = (HMIDIIN) (UINT_PTR) 0x5678;
+
+    Device openedOutput, openedInput;
+    std::mutex callsLock;
+    juce::StringArray callsFromCallback;
+    const int freedBefore = preparedHeaders.getFreedWhilePrepared();
 
     std::mutex lock;
     std::condition_variable wake;
@@ -412,7 +612,7 @@ private:
     std::deque<LPMIDIHDR> lent;
     std::deque<Sent> incoming;
     size_t position = 0; // in the long data being delivered
-    bool givingAllBack = false, inCall = false;
+    int callsUnderWay = 0;
 
     std::thread thread { [this]
                          { run(); } };
@@ -470,6 +670,7 @@ struct FaultCase
 {
     FakeDriver::Fault fault;
     const char* reason; // how the failure's message starts
+    bool keptPrepared; // the driver will not unprepare the header
     const char* name;
 };
 
@@ -477,7 +678,7 @@ class WinMidiOutputFailure : public WinMidiOutput, public ::testing::WithParamIn
 {
 };
 
-TEST_P (WinMidiOutputFailure, FailsSayingWhyAndUnpreparesOnlyWhatTheDriverGaveBack)
+TEST_P (WinMidiOutputFailure, FailsSayingWhyAndNeverFreesAHeaderTheDriverHoldsOrKeepsPrepared)
 {
     auto port = openAudio();
     driver.fault = GetParam().fault;
@@ -485,17 +686,22 @@ TEST_P (WinMidiOutputFailure, FailsSayingWhyAndUnpreparesOnlyWhatTheDriverGaveBa
     const auto result = send (*port, Bytes (256, 0x41));
 
     EXPECT_TRUE (result.getErrorMessage().startsWith (GetParam().reason)) << result.getErrorMessage();
-    EXPECT_EQ (driver.prepared, driver.fault == FakeDriver::Fault::unprepareFails ? 1 : 0);
+    EXPECT_EQ (driver.prepared, GetParam().keptPrepared ? 1 : 0);
     EXPECT_EQ (driver.unpreparedWhileHeld, 0);
+
+    // A header still prepared stays with the driver, and so does the device;
+    // the fake fails the test if the header is freed.
+    port.reset();
+    EXPECT_EQ (driver.closed, ! GetParam().keptPrepared);
 }
 
 INSTANTIATE_TEST_SUITE_P (EveryFault,
                           WinMidiOutputFailure,
-                          ::testing::Values (FaultCase { FakeDriver::Fault::prepareFails, "write failed: driver error 7", "PrepareFails" },
-                                             FaultCase { FakeDriver::Fault::unplugDuringSend, "unplugged: driver error 6", "UnpluggedDuringSend" },
-                                             FaultCase { FakeDriver::Fault::neverFinishes, "write timed out: the device took nothing for 50 ms", "NeverFinishes" },
-                                             FaultCase { FakeDriver::Fault::vanishesWhileSending, "unplugged: ", "VanishesWhileSending" },
-                                             FaultCase { FakeDriver::Fault::unprepareFails, "write failed: driver error 1", "UnprepareFails" }),
+                          ::testing::Values (FaultCase { FakeDriver::Fault::prepareFails, "write failed: driver error 7", false, "PrepareFails" },
+                                             FaultCase { FakeDriver::Fault::unplugDuringSend, "unplugged: driver error 6", true, "UnpluggedDuringSend" },
+                                             FaultCase { FakeDriver::Fault::neverFinishes, "write timed out: the device took nothing for 50 ms", false, "NeverFinishes" },
+                                             FaultCase { FakeDriver::Fault::vanishesWhileSending, "unplugged: ", false, "VanishesWhileSending" },
+                                             FaultCase { FakeDriver::Fault::unprepareFails, "write failed: driver error 1", true, "UnprepareFails" }),
                           [] (const auto& info)
                           { return std::string (info.param.name); });
 
@@ -558,6 +764,61 @@ TEST (WinMidiListing, NamesRepeatAsTheDriverListsThemWhileIdentifiersStayUniqueA
             }
         },
         std::runtime_error);
+}
+
+TEST (WinMidiListing, ADeviceThatArrivesOrLeavesBetweenTheListingAndTheOpenNeverGetsAnotherDeviceOpenedInItsPlace)
+{
+    using Device = FakeDriver::Device;
+    const Device audio { "Zarvik Audio", {} }, control { "Zarvik Control", {} }, graphics { "Zarvik Graphics", {} };
+    const Device firstUnit { "Zarvik Audio", "\\\\?\\usb#unit1" }, secondUnit { "Zarvik Audio", "\\\\?\\usb#unit2" }, thirdUnit { "Zarvik Audio", "\\\\?\\usb#unit3" };
+
+    struct Case
+    {
+        std::vector<Device> listed, atOpen;
+        int index; // of the device asked for, in the listing
+        const char* openedInstead; // what its index leads to at the open, where that is another device
+    };
+
+    const Case cases[] {
+        { { audio, control }, { graphics, audio, control }, 1, "Zarvik Audio" }, // one arrived before it
+        { { control, audio, graphics }, { audio, graphics }, 1, "Zarvik Graphics" }, // one before it left
+        { { firstUnit, secondUnit }, { secondUnit, thirdUnit }, 1, "Zarvik Audio" }, // another unit's took its index
+        { { audio, control }, { audio, control, graphics }, 1, nullptr }, // one arrived after it
+    };
+
+    for (const auto& c : cases)
+    {
+        for (const auto output : { true, false })
+        {
+            SCOPED_TRACE (std::string (output ? "output" : "input") + ", case " + std::to_string (&c - cases));
+            FakeDriver driver (c.listed);
+            MidiTestHelpers::RecordingCallback callback;
+            const auto identifier = WinMidi::listOutputs (FakeDriver::functions)[c.index].identifier;
+            driver.devicesAtOpen = c.atOpen;
+
+            juce::String whyNot;
+            auto opened = false;
+
+            try
+            {
+                opened = output ? WinMidi::openOutput (FakeDriver::functions, identifier) != nullptr
+                                : WinMidi::openInput (FakeDriver::functions, identifier, callback) != nullptr;
+            }
+            catch (const std::exception& e)
+            {
+                whyNot = e.what();
+            }
+
+            if (c.openedInstead == nullptr)
+            {
+                EXPECT_TRUE (opened) << whyNot;
+                continue;
+            }
+
+            EXPECT_EQ (whyNot, "the system's devices changed while it was being opened, and it opened \"" + juce::String (c.openedInstead) + "\" in its place");
+            EXPECT_TRUE (output ? driver.closed : driver.inClosed) << "the device opened in its place is closed again";
+        }
+    }
 }
 
 //==============================================================================
@@ -669,6 +930,65 @@ TEST_F (WinMidiInput, NothingIsDeliveredBeforeStartOrAfterStopAndAMessageCutByAS
     ASSERT_TRUE (driver.waitUntilDelivered());
 
     EXPECT_EQ (callback.get(), (std::vector<Bytes> { { 0x90, 61, 100 }, { 0x90, 63, 100 } }));
+}
+
+TEST_F (WinMidiInput, ACallbackHeldUpHoldsUpNeitherTheDriverNorItsBuffersAndLosesOnlyTheShortMessagesPastWhatItsPortQueues)
+{
+    std::atomic<bool> held { true };
+    callback.onMessage = [&]
+    {
+        while (held)
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+    };
+
+    auto port = openAudio();
+    port->start();
+
+    std::vector<Bytes> sent;
+
+    for (int i = 0; i < 5000; ++i)
+        sent.push_back ({ 0xb0, (juce::uint8) (i & 0x7f), (juce::uint8) ((i >> 7) & 0x7f) });
+
+    // The first message holds the callback up; the driver goes on delivering
+    // the rest and a reply after them.
+    driver.send ({ shortMessage (0xb0) });
+    ASSERT_TRUE (receive (1));
+
+    std::vector<FakeDriver::Sent> rest;
+
+    for (size_t i = 1; i < sent.size(); ++i)
+        rest.push_back (shortMessage (sent[i][0], sent[i][1], sent[i][2]));
+
+    rest.push_back (longData (identityReply()));
+    driver.send (rest);
+
+    const auto driverWentOn = driver.waitUntilDelivered();
+    held = false;
+    ASSERT_TRUE (driverWentOn) << "the driver was held up in its callback";
+
+    ASSERT_TRUE (TestUtilities::runUntil ([&]
+                                          { return callback.get().back() == identityReply(); }));
+    const auto got = callback.get();
+
+    // The first messages in order, as many as the port queues, then the reply whole.
+    ASSERT_LT (got.size(), sent.size() / 2);
+    EXPECT_EQ (std::vector<Bytes> (got.begin(), got.end() - 1), std::vector<Bytes> (sent.begin(), sent.begin() + (std::ptrdiff_t) got.size() - 1));
+}
+
+TEST_F (WinMidiInput, ABufferTheDriverKeepsAfterAResetIsLeftToItPreparedWithTheDeviceOpen)
+{
+    auto port = openAudio();
+    port->start();
+    driver.send ({ longData (identityReply()) });
+    ASSERT_TRUE (receive (1));
+
+    driver.fault = FakeDriver::Fault::keepsBufferAfterReset;
+    port.reset();
+
+    // The fake fails the test if a header is freed.
+    EXPECT_FALSE (driver.inClosed);
+    EXPECT_GT (driver.prepared, 0);
+    EXPECT_EQ (driver.unpreparedWhileHeld, 0);
 }
 
 class WinMidiInputConcurrency : public WinMidiInput
