@@ -228,7 +228,7 @@ void UnitMonitor::setCheck (int processor, int check)
 
 void UnitMonitor::checkVersion (int processor, const juce::String& version)
 {
-    const auto& carried = VersionQuery::carriedVersions()[(size_t) processor];
+    const auto carried = VersionQuery::carriedVersions()[(size_t) processor];
 
     if (! checkingUpdate)
     {
