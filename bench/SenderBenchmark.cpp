@@ -53,18 +53,17 @@ void timeSliceWork (FirmwareItem& item)
     InProcessMidiPorts ports;
     InProcessZarvik zarvik (ports);
     MidiManager manager (ports);
-    const auto portName = item.getPortName();
     const auto& image = item.getImageData();
-    manager.openOutputPort (portName);
+    PortFailure notOpen;
+    const auto outputs = manager.acquireOutputs (item.getPortName(), notOpen);
 
     const auto start = juce::Time::getHighResolutionTicks();
-    auto allSent = true;
+    auto allSent = outputs.size() == 1;
 
     for (int i = 0; i < item.numChunks && allSent; ++i)
     {
-        const auto offset = (size_t) i * (size_t) item.chunkSize;
-        allSent = manager.isOutputPortAvailable (portName)
-                  && manager.sendToPort (portName, static_cast<const char*> (image.getData()) + offset, std::min ((size_t) item.chunkSize, image.getSize() - offset)).wasOk();
+        const auto slice = item.getSlice (i);
+        allSent = outputs[0]->isPresent() && ! outputs[0]->send (slice.data, slice.size).failed();
     }
 
     const auto seconds = juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - start);

@@ -68,6 +68,7 @@ void Controller::timerCallback()
 
     if (! checkHardwarePresent (ports))
     {
+        lastPolledPorts = ports;
         closeItemPorts();
 
         // Whatever is plugged in next may be another unit; replies still on
@@ -90,8 +91,12 @@ void Controller::timerCallback()
             versionQueryPending = true;
     }
 
-    // Nobody is asked while more than one unit answers to the names.
-    if (! ports.listsSeveralUnits())
+    // Nobody is asked while more than one unit answers to the names, nor
+    // before the ports have settled: they are asked once the system has
+    // listed them alike at two polls in a row.
+    const auto settled = ports == std::exchange (lastPolledPorts, ports);
+
+    if (settled && ! ports.listsSeveralUnits())
     {
         const auto ask = (phase == Phase::idle && versionQueryPending)
                          || (phase == Phase::finished && askAfterUpdate)
@@ -313,8 +318,10 @@ void Controller::sysexSenderStatusChanged (FirmwareSysexSender* sender, const ju
 {
     const juce::ScopedLock sl (lock);
 
-    if (session != nullptr)
-        session->senderReported (sender, status);
+    // The word is the senders' interface; inside, a status is an enum. An
+    // unknown word is no report.
+    if (const auto known = FirmwareSysexSender::statusNamed (status); known.has_value() && session != nullptr)
+        session->senderReported (sender, *known);
 }
 
 void Controller::itemStateChanged (int item, int state)

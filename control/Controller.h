@@ -184,6 +184,9 @@ private:
     bool solvaneModeToStart = false;
     int identifyingPollsLeft = 0;
 
+    // What the last poll listed.
+    UnitPorts lastPolledPorts;
+
     // After an update: the unit left, and is asked again once it is back.
     bool unitLeft = false;
     bool askAfterUpdate = false;

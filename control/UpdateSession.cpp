@@ -126,13 +126,15 @@ void UpdateSession::abort()
 }
 
 //==============================================================================
-void UpdateSession::senderReported (FirmwareSysexSender* sender, const juce::String& status)
+void UpdateSession::senderReported (FirmwareSysexSender* sender, FirmwareSysexSender::Status status)
 {
-    if (status == "Started")
+    using Status = FirmwareSysexSender::Status;
+
+    if (status == Status::started)
     {
         reportItemState (sender->item, started);
     }
-    else if (status == "Complete")
+    else if (status == Status::complete)
     {
         reportItemState (sender->item, completed);
 
@@ -151,7 +153,7 @@ void UpdateSession::senderReported (FirmwareSysexSender* sender, const juce::Str
             startNextWaitingSender (*sender);
         }
     }
-    else if (status == "Chunk")
+    else if (status == Status::chunk)
     {
         ++chunksSent;
 
@@ -160,7 +162,7 @@ void UpdateSession::senderReported (FirmwareSysexSender* sender, const juce::Str
         if (chunksSent % chunksPerProgressReport == 0 && chunksSent < totalChunks)
             listener.progressChanged ((double) chunksSent / (double) totalChunks);
     }
-    else if (status == "Error")
+    else if (status == Status::error)
     {
         if (sender->item != nullptr)
             log.transferFailed (*sender->item, sender->getChunksSent(), sender->getErrorReason());

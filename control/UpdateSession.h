@@ -71,8 +71,8 @@ public:
         gets the versions the unit reported before. */
     void start (bool solvaneMode, const OutputFinder& outputOf, const UpdateLog::Versions& versionsBefore);
 
-    /** A sender's report: "Started", "Chunk", "Complete" or "Error". */
-    void senderReported (FirmwareSysexSender* sender, const juce::String& status);
+    /** A sender's report. */
+    void senderReported (FirmwareSysexSender* sender, FirmwareSysexSender::Status status);
 
 private:
     void addSender (FirmwareItem* item, const OutputFinder& outputOf);

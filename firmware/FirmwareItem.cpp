@@ -27,14 +27,20 @@ FirmwareItem::FirmwareItem (const void* data,
     jassert (chunkSize > 0);
 }
 
-juce::MemoryBlock FirmwareItem::getChunk (int index) const
+FirmwareItem::Slice FirmwareItem::sliceOf (const juce::MemoryBlock& image, int chunkSize, int index)
 {
-    const auto size = (juce::int64) imageData->getSize();
+    const auto size = (juce::int64) image.getSize();
     const auto start = (juce::int64) index * chunkSize;
     const auto end = juce::jmin ((juce::int64) (index + 1) * chunkSize, size);
 
-    if (index < 0 || start >= end)
+    if (index < 0 || chunkSize <= 0 || start >= end)
         return {};
 
-    return { static_cast<const char*> (imageData->getData()) + start, (size_t) (end - start) };
+    return { static_cast<const juce::uint8*> (image.getData()) + start, (size_t) (end - start) };
+}
+
+juce::MemoryBlock FirmwareItem::getChunk (int index) const
+{
+    const auto slice = getSlice (index);
+    return { slice.data, slice.size };
 }

@@ -31,7 +31,22 @@ public:
         for a name the unit does not know. */
     std::optional<ZarvikUnit::Image> getImage() const noexcept { return image; }
 
-    /** Slice `index`: chunkSize bytes, fewer for the last one, none at or past numChunks. */
+    /** Bytes of an image, viewed where they lie. */
+    struct Slice
+    {
+        const juce::uint8* data = nullptr;
+        size_t size = 0;
+    };
+
+    /** Slice `index` of an image cut into `chunkSize`-byte slices: chunkSize
+        bytes, fewer for the last one, none at or past the end. A view into the
+        image, valid while the image is. */
+    static Slice sliceOf (const juce::MemoryBlock& image, int chunkSize, int index);
+
+    /** Slice `index` of this item's image (sliceOf). */
+    Slice getSlice (int index) const { return sliceOf (*imageData, chunkSize, index); }
+
+    /** A copy of slice `index`. */
     juce::MemoryBlock getChunk (int index) const;
 
     /** The whole image as stored. */

@@ -1,6 +1,69 @@
 #include "FirmwareSysexSender.h"
 #include "threads/PacingClock.h"
 
+#include <thread>
+
+/** One transfer, shared by the sender and its pacing thread, which keeps it
+    (the image and the outputs with it) until it ends. */
+struct FirmwareSysexSender::Transfer
+{
+    std::shared_ptr<const juce::MemoryBlock> image;
+    std::vector<std::shared_ptr<MidiManager::Output>> outputs;
+    PortFailure notOpen; // why there are no outputs
+    int chunkSize = 0;
+    size_t numChunks = 0;
+    std::chrono::microseconds interval {};
+
+    // Set when the sender lets go of the transfer: no slice begins after it.
+    std::atomic<bool> stopped { false };
+
+    void post (Report report)
+    {
+        const std::lock_guard<std::mutex> l (lock);
+        reports.push_back (std::move (report));
+
+        if (owner != nullptr)
+            owner->triggerAsyncUpdate();
+    }
+
+    std::vector<Report> takeReports()
+    {
+        const std::lock_guard<std::mutex> l (lock);
+        return std::exchange (reports, {});
+    }
+
+    std::mutex lock;
+    std::vector<Report> reports;
+    FirmwareSysexSender* owner = nullptr; // null once the sender has let go
+};
+
+//==============================================================================
+juce::String FirmwareSysexSender::wordFor (Status status)
+{
+    switch (status)
+    {
+        case Status::started:
+            return "Started";
+        case Status::chunk:
+            return "Chunk";
+        case Status::complete:
+            return "Complete";
+        case Status::error:
+            return "Error";
+    }
+
+    return {};
+}
+
+std::optional<FirmwareSysexSender::Status> FirmwareSysexSender::statusNamed (const juce::String& word)
+{
+    for (auto status : { Status::started, Status::chunk, Status::complete, Status::error })
+        if (word == wordFor (status))
+            return status;
+
+    return std::nullopt;
+}
+
 FirmwareSysexSender::FirmwareSysexSender (FirmwareItem* itemToSend, MidiManager* manager)
     : item (itemToSend)
     , midiManager (manager)
@@ -9,7 +72,7 @@ FirmwareSysexSender::FirmwareSysexSender (FirmwareItem* itemToSend, MidiManager*
 
 FirmwareSysexSender::~FirmwareSysexSender()
 {
-    finishPacingThread();
+    letGo();
     cancelPendingUpdate();
 }
 
@@ -34,142 +97,157 @@ void FirmwareSysexSender::startSending()
 {
     if (item == nullptr)
     {
-        errorReason = "no firmware item to send";
-        report ("Error");
+        failure = { PortFailure::Kind::notOpen, "no firmware item to send" };
+        report (Status::error);
         return;
     }
 
-    finishPacingThread();
+    letGo();
 
     const auto portName = item->getPortName();
     midiManager->closeInputPort (portName);
 
+    // The transfer holds its outputs from here to its end.
+    auto next = std::make_shared<Transfer>();
+
     if (targetDevice.has_value())
-        midiManager->openOutputDevice (*targetDevice);
+    {
+        if (auto output = midiManager->acquireOutput (*targetDevice, next->notOpen))
+            next->outputs.push_back (std::move (output));
+    }
     else
-        midiManager->openOutputPort (portName);
+    {
+        next->outputs = midiManager->acquireOutputs (portName, next->notOpen);
+    }
+
+    // The thread gets its own reference to the image: a program that quits
+    // mid-transfer deletes the items before it stops the senders.
+    next->image = item->getSharedImageData();
+    next->chunkSize = item->chunkSize;
+    next->numChunks = (size_t) item->numChunks;
+    next->interval = std::chrono::microseconds (item->intervalMs * 1000);
 
     chunksSent = 0;
-    errorReason = {};
+    failure = {};
     item->inProgress = true;
 
-    report ("Started");
+    report (Status::started);
 
     // Begun after the report, so a listener that stopped the sender from
     // within "Started" is overridden.
-    // The thread gets its own reference to the image: a program that quits
-    // mid-transfer deletes the items before it stops the senders.
-    Transfer transfer { item->getSharedImageData(), portName, targetDevice.has_value() ? targetDevice->identifier : juce::String(), (size_t) item->chunkSize, (size_t) item->numChunks, std::chrono::microseconds (item->intervalMs * 1000) };
-    const auto run = ++currentRun;
+    next->owner = this;
+    transfer = next;
     sending = true;
-    pacingThread = std::thread ([this, run, t = std::move (transfer)]
-                                { pace (run, t); });
+    std::thread ([next]
+                 { pace (*next); })
+        .detach();
 }
 
 void FirmwareSysexSender::stopSending()
 {
-    // Waits for a write under way (its stall limit bounds it), so that
-    // nothing reaches the port once the sender has been stopped.
-    {
-        const std::lock_guard<std::mutex> l (writeLock);
-        ++currentRun;
-    }
-
+    letGo();
     sending = false;
 }
 
-void FirmwareSysexSender::finishPacingThread()
+void FirmwareSysexSender::letGo()
 {
-    if (! pacingThread.joinable())
+    if (transfer == nullptr)
         return;
 
-    // The thread sees this within one interval, or once a write under way has
-    // returned, which its stall limit bounds.
-    ++currentRun;
-    pacingThread.join();
+    // The thread sees this before its next slice; a slice it is writing
+    // meanwhile is finished there, without keeping anyone waiting.
+    transfer->stopped = true;
+
+    {
+        const std::lock_guard<std::mutex> l (transfer->lock);
+        transfer->owner = nullptr;
+    }
+
+    transfer.reset();
 }
 
 //==============================================================================
-void FirmwareSysexSender::pace (int run, const Transfer& transfer)
+void FirmwareSysexSender::pace (Transfer& t)
 {
     using PacingClock::Clock;
 
-    const auto& [image, portName, deviceIdentifier, chunkSize, numChunks, interval] = transfer;
-    const auto toDevice = deviceIdentifier.isNotEmpty();
     const PacingClock::PreciseWaits preciseWaits;
-    auto deadline = Clock::now() + interval;
+    auto deadline = Clock::now() + t.interval;
 
     for (size_t index = 0;; ++index)
     {
         PacingClock::sleepUntil (deadline);
 
-        const std::lock_guard<std::mutex> l (writeLock);
-
-        if (currentRun != run)
+        if (t.stopped)
             return;
 
-        if (! (toDevice ? midiManager->isOutputDeviceAvailable (deviceIdentifier) : midiManager->isOutputPortAvailable (portName)))
+        if (t.outputs.empty())
         {
-            post (run, Status::error, "unplugged: the system no longer lists the port");
+            t.post ({ Status::error, t.notOpen });
             return;
         }
 
-        if (index >= numChunks)
+        for (auto& output : t.outputs)
         {
-            post (run, Status::complete);
+            if (! output->isPresent())
+            {
+                t.post ({ Status::error, { PortFailure::Kind::unplugged, "the system no longer lists the port" } });
+                return;
+            }
+        }
+
+        if (index >= t.numChunks)
+        {
+            t.post ({ Status::complete, {} });
             return;
         }
 
-        const auto offset = index * chunkSize;
-        const auto size = juce::jmin (chunkSize, image->getSize() - offset);
+        const auto slice = FirmwareItem::sliceOf (*t.image, t.chunkSize, (int) index);
         auto handedOver = Clock::now();
-        const auto* slice = static_cast<const char*> (image->getData()) + offset;
-        const auto sent = toDevice ? midiManager->sendToDevice (deviceIdentifier, slice, size, &handedOver)
-                                   : midiManager->sendToPort (portName, slice, size, &handedOver);
+        PortFailure sent;
+
+        // Every output of the transfer gets the slice, even after one has
+        // failed, so that one failing unit does not cut another's image short.
+        for (size_t i = 0; i < t.outputs.size(); ++i)
+        {
+            if (t.stopped)
+                return;
+
+            const auto result = t.outputs[i]->send (slice.data, slice.size, MidiOutputPort::stallLimit, i == 0 ? &handedOver : nullptr);
+
+            if (! sent.failed())
+                sent = result;
+        }
 
         // The next slice may go one interval after this one was handed to the
         // system, and no earlier: a late slice moves the whole schedule on.
-        deadline = handedOver + interval;
+        deadline = handedOver + t.interval;
 
         if (sent.failed())
         {
-            post (run, Status::error, sent.getErrorMessage());
+            t.post ({ Status::error, sent });
             return;
         }
 
-        post (run, Status::chunk);
+        t.post ({ Status::chunk, {} });
     }
-}
-
-void FirmwareSysexSender::post (int run, Status status, juce::String reason)
-{
-    {
-        const std::lock_guard<std::mutex> l (reportsLock);
-        reports.push_back ({ run, status, std::move (reason) });
-    }
-
-    triggerAsyncUpdate();
 }
 
 void FirmwareSysexSender::handleAsyncUpdate()
 {
-    std::vector<Report> batch;
-
-    {
-        const std::lock_guard<std::mutex> l (reportsLock);
-        std::swap (batch, reports);
-    }
+    if (transfer == nullptr)
+        return;
 
     // A listener may stop, restart or even delete this sender from within a report.
+    const auto current = transfer;
     const juce::WeakReference<FirmwareSysexSender> self (this);
 
-    for (const auto& r : batch)
+    for (const auto& r : current->takeReports())
     {
-        if (self == nullptr)
+        if (self == nullptr || transfer != current)
             return;
 
-        if (r.run == currentRun)
-            deliver (r);
+        deliver (r);
     }
 }
 
@@ -177,28 +255,33 @@ void FirmwareSysexSender::deliver (const Report& r)
 {
     switch (r.status)
     {
+        case Status::started:
+            break;
+
         case Status::chunk:
             ++chunksSent;
-            report ("Chunk");
+            report (Status::chunk);
             break;
 
         case Status::complete:
             sending = false;
+            letGo();
             item->inProgress = false;
             item->complete = true;
-            report ("Complete");
+            report (Status::complete);
             break;
 
         case Status::error:
             sending = false;
-            errorReason = r.reason;
-            report ("Error");
+            letGo();
+            failure = r.failure;
+            report (Status::error);
             break;
     }
 }
 
-void FirmwareSysexSender::report (const juce::String& status)
+void FirmwareSysexSender::report (Status status)
 {
     // Newest listener first; a listener may remove itself or others during the call.
-    listeners.call (&Listener::sysexSenderStatusChanged, this, status);
+    listeners.call (&Listener::sysexSenderStatusChanged, this, wordFor (status));
 }

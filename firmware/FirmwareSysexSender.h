@@ -6,19 +6,25 @@
 #include <juce_events/juce_events.h>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 /**
     Streams the image of one firmware item to the item's port, one slice per
     item interval, and reports each step with a status word: "Started",
     "Chunk", "Complete" or "Error".
 
-    The slices are timed and written on a pacing thread of the sender's own,
-    against absolute deadlines: each write begins at least one interval after
-    the one before, and lateness is never made up with a burst. A write that
-    the port does not take within its stall limit ends the transfer. The
-    message thread never waits on a write: the pacing thread's reports reach
-    the listeners there, in order, and the item's flags change there.
+    A transfer takes hold of its open output when it starts and writes each
+    slice through it from a pacing thread of its own, against absolute
+    deadlines: each write begins at least one interval after the one before
+    was handed over, and lateness is never made up with a burst. Before each
+    slice it asks the system whether that port is still there. A write that
+    the port does not take within its stall limit ends the transfer.
+
+    The message thread never waits on a write: stopping, restarting or
+    deleting the sender returns at once, and a slice already on its way is
+    finished on the pacing thread, which then ends without reporting; no
+    slice begins once a stop has been asked for. The pacing thread's reports
+    reach the listeners on the message thread, in order, and the item's flags
+    change there.
 
     Created, started, stopped and destroyed on the message thread. Neither the
     item nor the MIDI manager is owned; the destructor touches neither, and a
@@ -36,6 +42,21 @@ public:
         virtual void sysexSenderStatusChanged (FirmwareSysexSender* sender, const juce::String& status) = 0;
     };
 
+    /** What a sender reports, as an enum; its listeners get the word. */
+    enum class Status
+    {
+        started,
+        chunk,
+        complete,
+        error
+    };
+
+    /** "Started", "Chunk", "Complete" or "Error". */
+    static juce::String wordFor (Status status);
+
+    /** The status a word names, if it names one. */
+    static std::optional<Status> statusNamed (const juce::String& word);
+
     FirmwareSysexSender (FirmwareItem* item, MidiManager* midiManager);
     ~FirmwareSysexSender() override;
 
@@ -50,9 +71,9 @@ public:
     /** Starts, or restarts from the first slice. */
     void startSending();
 
-    /** Stops the transfer: no report of it reaches the listeners any more.
-        Returns at once; a slice that is being written meanwhile is finished
-        on the pacing thread. The item's flags are left as they are. */
+    /** Stops the transfer: no report of it reaches the listeners any more,
+        and no further slice begins. Returns at once. The item's flags are left
+        as they are. */
     void stopSending();
 
     /** Whether a transfer runs: from startSending until it reports "Complete"
@@ -65,41 +86,29 @@ public:
     /** Slices handed to the port, as reported so far. */
     int getChunksSent() const noexcept { return chunksSent; }
 
-    /** Why the last transfer ended with "Error", in words; empty otherwise. */
-    juce::String getErrorReason() const { return errorReason; }
+    /** Why the last transfer ended with "Error"; no failure otherwise. */
+    const PortFailure& getFailure() const noexcept { return failure; }
+
+    /** The same, in words. */
+    juce::String getErrorReason() const { return failure.describe(); }
 
     /** The item being sent; its flags are read by the controller. */
     FirmwareItem* const item;
 
 private:
-    enum class Status
-    {
-        chunk,
-        complete,
-        error
-    };
+    struct Transfer;
 
     struct Report
     {
-        int run;
         Status status;
-        juce::String reason;
+        PortFailure failure;
     };
 
-    struct Transfer
-    {
-        std::shared_ptr<const juce::MemoryBlock> image;
-        juce::String portName, deviceIdentifier;
-        size_t chunkSize, numChunks;
-        std::chrono::microseconds interval;
-    };
-
-    void pace (int run, const Transfer& transfer);
-    void post (int run, Status status, juce::String reason = {});
+    static void pace (Transfer& transfer);
+    void letGo();
     void handleAsyncUpdate() override;
     void deliver (const Report& report);
-    void report (const juce::String& status);
-    void finishPacingThread();
+    void report (Status status);
 
     juce::ListenerList<Listener> listeners;
     MidiManager* const midiManager;
@@ -108,20 +117,11 @@ private:
     // Message thread only.
     bool sending = false;
     int chunksSent = 0;
-    juce::String errorReason;
+    PortFailure failure;
 
-    // The run that may report; stopping or restarting moves it on, so reports
-    // of an earlier run that are still queued are dropped.
-    std::atomic<int> currentRun { 0 };
-
-    // Held by the pacing thread from its check of the run to the end of the
-    // write, so that stopping waits for a slice already on its way.
-    std::mutex writeLock;
-
-    std::mutex reportsLock;
-    std::vector<Report> reports;
-
-    std::thread pacingThread;
+    // The transfer under way, shared with its pacing thread; dropped when it
+    // is stopped, so that what its thread still reports reaches nobody.
+    std::shared_ptr<Transfer> transfer;
 
     JUCE_DECLARE_WEAK_REFERENCEABLE (FirmwareSysexSender)
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareSysexSender)

@@ -1,13 +1,10 @@
 #include "MidiManager.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace
 {
-// Each input device gets a pause of its own before it is opened, so that a
-// device the system has only just listed has settled.
-constexpr int inputOpenDelayMs = 50;
-
 // Identity requests are six bytes sent from the message thread while no update
 // runs; a port that cannot take them this quickly is asked again at the next poll.
 constexpr std::chrono::milliseconds queryTimeLimit { 250 };
@@ -17,26 +14,35 @@ bool lists (const juce::Array<juce::MidiDeviceInfo>& devices, const juce::String
     return std::any_of (devices.begin(), devices.end(), [&] (const auto& d)
                         { return d.name == portName; });
 }
+
+PortFailure failureOf (const std::exception& e)
+{
+    if (const auto* error = dynamic_cast<const PortError*> (&e))
+        return error->failure;
+
+    return { PortFailure::Kind::refused, juce::String::fromUTF8 (e.what()) };
+}
 }
 
 MidiManager::Listener::~Listener() = default;
 
-/** An open output and the lock that lets one thread at a time write to it. */
-struct MidiManager::OpenOutput
+//==============================================================================
+MidiManager::Output::Output (juce::MidiDeviceInfo deviceInfo, std::unique_ptr<MidiOutputPort> openDevice)
+    : info (std::move (deviceInfo)), device (std::move (openDevice))
 {
-    explicit OpenOutput (std::unique_ptr<MidiOutputPort> d)
-        : device (std::move (d)) {}
+}
 
-    juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver = nullptr)
-    {
-        const std::lock_guard<std::mutex> l (sending);
-        return device->send (data, size, timeLimit, handedOver);
-    }
+PortFailure MidiManager::Output::send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver)
+{
+    const std::lock_guard<std::mutex> l (writing);
 
-    std::mutex sending;
-    const std::unique_ptr<MidiOutputPort> device;
-};
+    if (closed)
+        return { PortFailure::Kind::notOpen, "the updater closed the port" };
 
+    return device->send (data, size, timeLimit, handedOver);
+}
+
+//==============================================================================
 MidiManager::MidiManager (MidiPortSystem& portsToUse)
     : ports (portsToUse)
 {
@@ -44,20 +50,33 @@ MidiManager::MidiManager (MidiPortSystem& portsToUse)
 
 MidiManager::~MidiManager()
 {
+    std::vector<std::weak_ptr<Output>> held;
+
     {
         const juce::ScopedLock sl (lock);
 
         for (auto& output : openOutputs)
-            output.device.reset();
+        {
+            output->closed = true;
+            held.push_back (output);
+        }
+
+        openOutputs.clear();
+        held.insert (held.end(), closedButHeld.begin(), closedButHeld.end());
     }
+
+    // A stopped transfer lets go of its output once a write under way has
+    // returned, which the stall limit bounds; a device must not outlive the
+    // port system it came from.
+    const auto deadline = std::chrono::steady_clock::now() + 2 * MidiOutputPort::stallLimit;
+
+    while (std::any_of (held.begin(), held.end(), [] (const auto& o)
+                        { return ! o.expired(); })
+           && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
 
     // From here on a message that still arrives reaches no listener.
     listeners.clear();
-
-    {
-        const juce::ScopedLock sl (lock);
-        openOutputs.clear();
-    }
 
     while (! openInputs.empty())
         openInputs.pop_back();
@@ -67,10 +86,10 @@ MidiManager::~MidiManager()
 void MidiManager::openOutputPort (const juce::String& portName)
 {
     for (auto& output : openOutputs)
-        if (output.info.name == portName)
+        if (output->info.name == portName)
             return;
 
-    juce::String whyNot = "no device of that name is listed";
+    PortFailure whyNot { PortFailure::Kind::notOpen, "no device of that name is listed" };
 
     for (auto& info : ports.getOutputs())
         if (info.name == portName)
@@ -83,10 +102,10 @@ void MidiManager::openOutputPort (const juce::String& portName)
 void MidiManager::openOutputDevice (const juce::MidiDeviceInfo& device)
 {
     for (auto& output : openOutputs)
-        if (output.info.identifier == device.identifier)
+        if (output->info.identifier == device.identifier)
             return;
 
-    juce::String whyNot = "no device of that identifier is listed";
+    PortFailure whyNot { PortFailure::Kind::notOpen, "no device of that identifier is listed" };
 
     for (auto& info : ports.getOutputs())
         if (info == device)
@@ -96,7 +115,7 @@ void MidiManager::openOutputDevice (const juce::MidiDeviceInfo& device)
     outputOpenFailures[device.identifier] = whyNot;
 }
 
-void MidiManager::openOutput (const juce::MidiDeviceInfo& info, juce::String& whyNotOpen)
+void MidiManager::openOutput (const juce::MidiDeviceInfo& info, PortFailure& whyNotOpen)
 {
     // A failed open only leaves the port closed; it must never escape into
     // the caller's timer or button handler. Why it failed is kept for the
@@ -106,16 +125,16 @@ void MidiManager::openOutput (const juce::MidiDeviceInfo& info, juce::String& wh
         if (auto device = ports.openOutput (info.identifier))
         {
             const juce::ScopedLock sl (lock);
-            openOutputs.push_back ({ info, std::make_shared<OpenOutput> (std::move (device)) });
+            openOutputs.push_back (std::make_shared<Output> (info, std::move (device)));
         }
         else
         {
-            whyNotOpen = "the system could not open it";
+            whyNotOpen = { PortFailure::Kind::notOpen, "the system could not open it" };
         }
     }
     catch (const std::exception& e)
     {
-        whyNotOpen = juce::String::fromUTF8 (e.what());
+        whyNotOpen = failureOf (e);
     }
 }
 
@@ -123,9 +142,27 @@ void MidiManager::closeOutputPort (const juce::String& portName)
 {
     const juce::ScopedLock sl (lock);
 
-    openOutputs.erase (std::remove_if (openOutputs.begin(), openOutputs.end(), [&] (const auto& output)
-                                       { return output.info.name == portName; }),
-                       openOutputs.end());
+    for (auto i = openOutputs.begin(); i != openOutputs.end();)
+    {
+        if ((*i)->info.name != portName)
+        {
+            ++i;
+            continue;
+        }
+
+        // A transfer that still holds it finds it closed at its next write,
+        // and the device goes once that transfer lets go of it.
+        (*i)->closed = true;
+
+        if (i->use_count() > 1)
+            closedButHeld.push_back (*i);
+
+        i = openOutputs.erase (i);
+    }
+
+    closedButHeld.erase (std::remove_if (closedButHeld.begin(), closedButHeld.end(), [] (const auto& o)
+                                         { return o.expired(); }),
+                         closedButHeld.end());
 }
 
 void MidiManager::openInputPort (const juce::String& portName)
@@ -154,8 +191,6 @@ void MidiManager::openInput (const juce::MidiDeviceInfo& info)
 {
     try
     {
-        juce::Thread::sleep (inputOpenDelayMs);
-
         if (auto device = ports.openInput (info.identifier, this))
         {
             const juce::ScopedLock sl (lock);
@@ -199,76 +234,65 @@ void MidiManager::closeInputPort (const juce::String& portName)
 }
 
 //==============================================================================
-std::vector<std::shared_ptr<MidiManager::OpenOutput>> MidiManager::findOutputs (const juce::String& nameOrIdentifier, bool byIdentifier, juce::String& whyNotOpen) const
+std::vector<std::shared_ptr<MidiManager::Output>> MidiManager::findOutputs (const juce::String& nameOrIdentifier, bool byIdentifier, PortFailure& whyNotOpen) const
 {
     const juce::ScopedLock sl (lock);
-    std::vector<std::shared_ptr<OpenOutput>> found;
+    std::vector<std::shared_ptr<Output>> found;
 
     for (auto& output : openOutputs)
-        if ((byIdentifier ? output.info.identifier : output.info.name) == nameOrIdentifier)
-            found.push_back (output.device);
+        if ((byIdentifier ? output->info.identifier : output->info.name) == nameOrIdentifier)
+            found.push_back (output);
 
     if (found.empty())
     {
         const auto failure = outputOpenFailures.find (nameOrIdentifier);
-        whyNotOpen = "not open" + (failure != outputOpenFailures.end() ? ": " + failure->second : juce::String());
+        whyNotOpen = failure != outputOpenFailures.end() ? failure->second : PortFailure { PortFailure::Kind::notOpen, {} };
+
+        // Whatever made the open find nothing, the port is not open; a refusal
+        // says so in its own words.
+        if (whyNotOpen.kind == PortFailure::Kind::refused)
+            whyNotOpen = { PortFailure::Kind::notOpen, whyNotOpen.detail };
+        else if (whyNotOpen.kind != PortFailure::Kind::notOpen)
+            whyNotOpen = { PortFailure::Kind::notOpen, whyNotOpen.describe() };
     }
 
     return found;
 }
 
+std::vector<std::shared_ptr<MidiManager::Output>> MidiManager::acquireOutputs (const juce::String& portName, PortFailure& whyNot)
+{
+    openOutputPort (portName);
+    return findOutputs (portName, false, whyNot);
+}
+
+std::shared_ptr<MidiManager::Output> MidiManager::acquireOutput (const juce::MidiDeviceInfo& device, PortFailure& whyNot)
+{
+    openOutputDevice (device);
+    const auto found = findOutputs (device.identifier, true, whyNot);
+    return found.empty() ? nullptr : found.front();
+}
+
 int MidiManager::sendMessageToPort (const juce::String& portName, const juce::MidiMessage& message)
 {
-    juce::String unused;
+    PortFailure unused;
     return sendMessage (findOutputs (portName, false, unused), message);
 }
 
 int MidiManager::sendMessageToDevice (const juce::String& identifier, const juce::MidiMessage& message)
 {
-    juce::String unused;
+    PortFailure unused;
     return sendMessage (findOutputs (identifier, true, unused), message);
 }
 
-int MidiManager::sendMessage (const std::vector<std::shared_ptr<OpenOutput>>& outputs, const juce::MidiMessage& message)
+int MidiManager::sendMessage (const std::vector<std::shared_ptr<Output>>& outputs, const juce::MidiMessage& message)
 {
     int delivered = 0;
 
     for (auto& output : outputs)
-        if (output->send (message.getRawData(), (size_t) message.getRawDataSize(), queryTimeLimit).wasOk())
+        if (! output->send (message.getRawData(), (size_t) message.getRawDataSize(), queryTimeLimit).failed())
             ++delivered;
 
     return delivered;
-}
-
-juce::Result MidiManager::sendToPort (const juce::String& portName, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver)
-{
-    juce::String whyNotOpen;
-    const auto outputs = findOutputs (portName, false, whyNotOpen);
-    return outputs.empty() ? juce::Result::fail (whyNotOpen) : send (outputs, data, size, handedOver);
-}
-
-juce::Result MidiManager::sendToDevice (const juce::String& identifier, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver)
-{
-    juce::String whyNotOpen;
-    const auto outputs = findOutputs (identifier, true, whyNotOpen);
-    return outputs.empty() ? juce::Result::fail (whyNotOpen) : send (outputs, data, size, handedOver);
-}
-
-juce::Result MidiManager::send (const std::vector<std::shared_ptr<OpenOutput>>& outputs, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver)
-{
-    // Every device of the name gets the buffer, even after one has failed,
-    // so that one failing unit does not cut the image of another short.
-    auto result = juce::Result::ok();
-
-    for (auto& output : outputs)
-    {
-        const auto sent = output->send (data, size, MidiOutputPort::stallLimit, output == outputs.front() ? handedOver : nullptr);
-
-        if (result.wasOk())
-            result = sent;
-    }
-
-    return result;
 }
 
 bool MidiManager::isOutputPortAvailable (const juce::String& portName) const
@@ -283,6 +307,11 @@ bool MidiManager::isOutputDeviceAvailable (const juce::String& identifier) const
                         { return d.identifier == identifier; });
 }
 
+bool MidiManager::isInputPortAvailable (const juce::String& portName) const
+{
+    return lists (ports.getInputs(), portName);
+}
+
 juce::Array<juce::MidiDeviceInfo> MidiManager::getInputDevices() const
 {
     return ports.getInputs();
@@ -291,11 +320,6 @@ juce::Array<juce::MidiDeviceInfo> MidiManager::getInputDevices() const
 juce::Array<juce::MidiDeviceInfo> MidiManager::getOutputDevices() const
 {
     return ports.getOutputs();
-}
-
-bool MidiManager::isInputPortAvailable (const juce::String& portName) const
-{
-    return lists (ports.getInputs(), portName);
 }
 
 //==============================================================================

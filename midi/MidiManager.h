@@ -3,16 +3,18 @@
 #include "MidiPorts.h"
 
 #include <map>
+#include <mutex>
 
 /**
-    The single gateway to the controller's MIDI ports, which everything else
-    names only by their name ("Zarvik Audio", "Zarvik Graphics", "Zarvik
-    Control"). Names are compared whole and case-sensitively; every system
-    port of a name is opened. Nothing reports failure: a port that cannot be
-    found or opened is simply not open afterwards.
+    The single gateway to the controller's MIDI ports, which are named
+    ("Zarvik Audio", "Zarvik Graphics", "Zarvik Control") or, once the unit
+    has been identified, taken by their system identifier. Names are compared
+    whole and case-sensitively; every system port of a name is opened.
+    Opening reports nothing: a port that cannot be found or opened is simply
+    not open afterwards, and why is kept for whoever then sends to it.
 
-    The open, close and send operations run on the message thread.
-    Listeners are called on the input port's thread.
+    The open, close and send operations run on the message thread, and never
+    wait for a device. Listeners are called on the input port's thread.
 */
 class MidiManager final : private MidiInputPortCallback
 {
@@ -26,8 +28,43 @@ public:
         virtual void midiMessageReceived (MidiInputPort* source, const juce::MidiMessage& message) = 0;
     };
 
+    /**
+        An open output as a transfer holds it, from its first slice to its
+        last: the device stays open while it is held, even once the manager
+        has closed it (its sends then fail as not open), and one write at a
+        time reaches it.
+    */
+    class Output final
+    {
+    public:
+        Output (juce::MidiDeviceInfo info, std::unique_ptr<MidiOutputPort> device);
+
+        const juce::MidiDeviceInfo& getInfo() const noexcept { return info; }
+
+        /** Sends `size` bytes verbatim as one buffer within the stall limit
+            (MidiOutputPort::send). Any thread. */
+        PortFailure send (const void* data, size_t size, std::chrono::milliseconds timeLimit = MidiOutputPort::stallLimit, std::chrono::steady_clock::time_point* handedOver = nullptr);
+
+        /** Whether the system still has the port: asks about it alone, and
+            takes no lock of the manager's or of a write under way. Any thread. */
+        bool isPresent() const { return device->isPresent(); }
+
+    private:
+        friend class MidiManager;
+
+        const juce::MidiDeviceInfo info;
+        const std::unique_ptr<MidiOutputPort> device;
+        std::mutex writing;
+        std::atomic<bool> closed { false };
+
+        JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Output)
+    };
+
     /** Uses the given port system, which must outlive the manager. */
     explicit MidiManager (MidiPortSystem& ports = MidiPortSystem::getSystemPorts());
+
+    /** Closes every port. Transfers that still hold an output are waited for:
+        they let go of it within the stall limit once they have been stopped. */
     ~MidiManager() override;
 
     void openOutputPort (const juce::String& portName);
@@ -45,6 +82,12 @@ public:
     void openOutputDevice (const juce::MidiDeviceInfo& device);
     void openInputDevice (const juce::MidiDeviceInfo& device);
 
+    /** Opens the outputs of that name, or that one device, as the open
+        operations do, and returns them for a transfer to hold; none, with
+        why in `whyNot`, when none is open. */
+    std::vector<std::shared_ptr<Output>> acquireOutputs (const juce::String& portName, PortFailure& whyNot);
+    std::shared_ptr<Output> acquireOutput (const juce::MidiDeviceInfo& device, PortFailure& whyNot);
+
     /** Sends the message's bytes, verbatim, to every open output of that name,
         in the order they were opened; returns once all of them have taken it,
         or have failed to within a short time limit (these are small messages
@@ -52,23 +95,8 @@ public:
         message: 0 when it reached no device. */
     int sendMessageToPort (const juce::String& portName, const juce::MidiMessage& message);
 
-    /** Sends `size` bytes, verbatim, as one buffer to every open output of that
-        name, in the order they were opened, each within the outputs' stall
-        limit. Fails, saying why, unless every one of them took every byte: the
-        port is not open (and why it could not be opened), a device has gone, a
-        write failed or timed out.
-
-        Any thread. No lock of the manager is held while a device writes, so a
-        slow or stalled device never holds up the message thread; an output
-        closed meanwhile is deleted once its write has returned.
-
-        `handedOver`, when given, is set as the first device's send sets it
-        (see MidiOutputPort::send). */
-    juce::Result sendToPort (const juce::String& portName, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver = nullptr);
-
-    /** As sendMessageToPort and sendToPort, to the open output of that identifier alone. */
+    /** As sendMessageToPort, to the open output of that identifier alone. */
     int sendMessageToDevice (const juce::String& identifier, const juce::MidiMessage& message);
-    juce::Result sendToDevice (const juce::String& identifier, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver = nullptr);
 
     /** Whether the system lists an output of that name right now, open or not. */
     bool isOutputPortAvailable (const juce::String& portName) const;
@@ -85,20 +113,11 @@ public:
     void removeListener (Listener* listener);
 
 private:
-    struct OpenOutput;
-
     void handleIncomingMidiMessage (MidiInputPort* source, const juce::MidiMessage& message) override;
-    void openOutput (const juce::MidiDeviceInfo& device, juce::String& whyNotOpen);
+    void openOutput (const juce::MidiDeviceInfo& device, PortFailure& whyNotOpen);
     void openInput (const juce::MidiDeviceInfo& device);
-    std::vector<std::shared_ptr<OpenOutput>> findOutputs (const juce::String& nameOrIdentifier, bool byIdentifier, juce::String& whyNotOpen) const;
-    int sendMessage (const std::vector<std::shared_ptr<OpenOutput>>& outputs, const juce::MidiMessage& message);
-    juce::Result send (const std::vector<std::shared_ptr<OpenOutput>>& outputs, const void* data, size_t size, std::chrono::steady_clock::time_point* handedOver);
-
-    struct OutputPort
-    {
-        juce::MidiDeviceInfo info;
-        std::shared_ptr<OpenOutput> device;
-    };
+    std::vector<std::shared_ptr<Output>> findOutputs (const juce::String& nameOrIdentifier, bool byIdentifier, PortFailure& whyNotOpen) const;
+    int sendMessage (const std::vector<std::shared_ptr<Output>>& outputs, const juce::MidiMessage& message);
 
     // Walks of the listener list hold the list's own lock, so removing a
     // listener waits for a call that is under way on an input thread.
@@ -106,8 +125,9 @@ private:
 
     MidiPortSystem& ports;
     std::vector<std::unique_ptr<MidiInputPort>> openInputs;
-    std::vector<OutputPort> openOutputs;
-    std::map<juce::String, juce::String> outputOpenFailures; // why the last open of a name or identifier found no device
+    std::vector<std::shared_ptr<Output>> openOutputs;
+    std::vector<std::weak_ptr<Output>> closedButHeld; // closed while a transfer held them
+    std::map<juce::String, PortFailure> outputOpenFailures; // why the last open of a name or identifier found no device
     juce::ListenerList<Listener, ListenerArray> listeners;
     juce::CriticalSection lock;
 

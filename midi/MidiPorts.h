@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PortFailure.h"
+
 #include <chrono>
 #include <juce_audio_devices/juce_audio_devices.h>
 #include <memory>
@@ -60,9 +62,9 @@ public:
     /** Hands `size` bytes to the system as one buffer, verbatim: nothing is
         parsed, re-framed, dropped or added, whatever the first byte is.
         Blocks until the system has taken every byte, or until `timeLimit` has
-        passed with bytes still not taken. Fails, saying why in words, when
-        they could not all be delivered: the device has gone, a write failed,
-        or the time limit passed. Called on one thread at a time.
+        passed with bytes still not taken. Returns why, when they could not all
+        be delivered: the device has gone, a write failed, or the time limit
+        passed. Called on one thread at a time.
 
         `handedOver`, when given, is set to a moment no earlier than the one
         at which the system began to take the buffer: a paced sender counts
@@ -70,7 +72,13 @@ public:
         first. Where the system delivers the whole buffer within the call, it
         is the moment after the call, so that a thread held up during it
         cannot bring the next buffer closer to this one. */
-    virtual juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver = nullptr) = 0;
+    virtual PortFailure send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver = nullptr) = 0;
+
+    /** Whether the system still has this port. Asks about this one port: the
+        cost does not grow with the system's ports, and no lock is taken that
+        another port's writes or a listing needs. Any thread, also while a
+        send is under way on another. */
+    virtual bool isPresent() const = 0;
 };
 
 /** A set of MIDI ports: the system's, or an in-process set. */
@@ -90,7 +98,8 @@ public:
     virtual std::unique_ptr<MidiInputPort> openInput (const juce::String& identifier, MidiInputPortCallback* callback) = 0;
 
     /** Opens an output by its identifier; null when it cannot be opened. May
-        throw a std::exception that says why (another program holds it, say). */
+        throw a PortError that says why (another program holds it, say), or
+        another std::exception. */
     virtual std::unique_ptr<MidiOutputPort> openOutput (const juce::String& identifier) = 0;
 
     /** The operating system's MIDI ports; one shared instance for the whole program. */

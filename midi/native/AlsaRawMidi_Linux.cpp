@@ -10,7 +10,7 @@ namespace
 {
     [[noreturn]] void cannotIdentify (const juce::String& what, int error)
     {
-        throw std::runtime_error ("cannot open the unit's raw MIDI device: cannot " + what.toStdString() + ": " + snd_strerror (error));
+        throw PortError ({ PortFailure::Kind::notOpen, "cannot open the unit's raw MIDI device: cannot " + what + ": " + snd_strerror (error) });
     }
 
     struct ControlHandle
@@ -136,8 +136,8 @@ std::unique_ptr<RawMidiOutput> RawMidiOutput::open (const juce::String& deviceNa
 
     const auto cannotOpen = [&] (int error)
     {
-        return std::runtime_error (error == -EBUSY ? std::string ("held by another program")
-                                                   : "cannot open " + deviceName.toStdString() + ": " + snd_strerror (error));
+        return PortError (error == -EBUSY ? PortFailure { PortFailure::Kind::heldByAnotherProgram, {} }
+                                          : PortFailure { PortFailure::Kind::refused, "cannot open " + deviceName + ": " + snd_strerror (error) });
     };
 
     // Opened without blocking, since a blocking open waits for as long as
@@ -216,19 +216,26 @@ int RawMidiOutput::waitUntilDrained (std::chrono::steady_clock::time_point deadl
     }
 }
 
-juce::Result RawMidiOutput::write (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver)
+bool RawMidiOutput::isPresent() const
+{
+    // A card that has gone answers every call on its devices with ENODEV.
+    snd_rawmidi_status_t* status = nullptr;
+    snd_rawmidi_status_alloca (&status);
+    return snd_rawmidi_status (handle, status) != -ENODEV;
+}
+
+PortFailure RawMidiOutput::write (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver)
 {
     auto* bytes = static_cast<const juce::uint8*> (data);
     const auto deadline = std::chrono::steady_clock::now() + timeLimit;
     const auto failed = [] (ssize_t error)
     {
-        return juce::Result::fail (error == -ENODEV ? juce::String ("unplugged: the device has gone")
-                                                    : "write failed: " + juce::String (snd_strerror ((int) error)));
+        return error == -ENODEV ? PortFailure { PortFailure::Kind::unplugged, "the device has gone" }
+                                : PortFailure { PortFailure::Kind::writeFailed, snd_strerror ((int) error) };
     };
     const auto failedWaiting = [&] (int error)
     {
-        return error == -ETIMEDOUT ? juce::Result::fail ("write timed out: the device took no bytes for "
-                                                         + juce::String (timeLimit.count()) + " ms")
+        return error == -ETIMEDOUT ? PortFailure { PortFailure::Kind::timedOut, "the device took no bytes for " + juce::String (timeLimit.count()) + " ms" }
                                    : failed (error);
     };
 
@@ -279,6 +286,6 @@ juce::Result RawMidiOutput::write (const void* data, size_t size, std::chrono::m
     if (handedOver != nullptr)
         *handedOver = std::chrono::steady_clock::now();
 
-    return juce::Result::ok();
+    return PortFailure::none();
 }
 }

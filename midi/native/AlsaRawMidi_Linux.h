@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AlsaSequencer_Linux.h"
+#include "midi/PortFailure.h"
 
 namespace AlsaMidi
 {
@@ -31,7 +32,10 @@ public:
     /** Writes every byte as it is; fails, saying why, when the device failed,
         has gone, or took no bytes for `timeLimit`. Sets `handedOver`, if given,
         to the moment after the last byte was drained. */
-    juce::Result write (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver);
+    PortFailure write (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver);
+
+    /** Whether the device is still there; asks this device alone. */
+    bool isPresent() const;
 
 private:
     RawMidiOutput (snd_rawmidi_t* handle, size_t bufferSize);

@@ -62,10 +62,12 @@ public:
 
     juce::String getName() const override { return name; }
 
-    juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
+    PortFailure send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
     {
         return output->write (data, size, timeLimit, handedOver);
     }
+
+    bool isPresent() const override { return output->isPresent(); }
 
 private:
     const juce::String name;
@@ -75,20 +77,24 @@ private:
 };
 
 //==============================================================================
-/** An output to any other port, through the sequencer: one SysEx event per buffer. */
+/** An output to any other port, through the sequencer: one SysEx event per
+    buffer, sent from a sequencer client of the output's own, so that neither
+    its writes nor its presence checks wait for the listings or other ports. */
 class SequencerOutputPort final : public MidiOutputPort
 {
 public:
-    SequencerOutputPort (AlsaMidi::SequencerClient& seqClient, juce::String portName, PortAddress dest, int ourPort)
-        : client (seqClient), name (std::move (portName)), destination (dest), localPort (ourPort)
+    SequencerOutputPort (std::unique_ptr<AlsaMidi::SequencerClient> ownClient, juce::String portName, PortAddress dest, int ourPort)
+        : client (std::move (ownClient)), name (std::move (portName)), destination (dest), localPort (ourPort)
     {
     }
 
-    ~SequencerOutputPort() override { client.deletePort (localPort); }
+    ~SequencerOutputPort() override { client->deletePort (localPort); }
 
     juce::String getName() const override { return name; }
 
-    juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
+    bool isPresent() const override { return client->findPort (destination).has_value(); }
+
+    PortFailure send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
     {
         // Waits while the destination's queue is full, so that a program that
         // reads slowly holds the sender back instead of losing data, but not
@@ -97,27 +103,26 @@ public:
 
         for (;;)
         {
-            const auto result = client.sendSysex (localPort, destination, data, size, handedOver);
+            const auto result = client->sendSysex (localPort, destination, data, size, handedOver);
 
             if (result == 0)
-                return juce::Result::ok();
+                return PortFailure::none();
 
             if (result == -ENOENT)
-                return juce::Result::fail ("unplugged: the receiving port has gone");
+                return { PortFailure::Kind::unplugged, "the receiving port has gone" };
 
             if (result != -EBUSY)
-                return juce::Result::fail ("write failed: " + juce::String (snd_strerror (result)));
+                return { PortFailure::Kind::writeFailed, snd_strerror (result) };
 
             if (std::chrono::steady_clock::now() >= deadline)
-                return juce::Result::fail ("write timed out: the receiving program read nothing for "
-                                           + juce::String (timeLimit.count()) + " ms");
+                return { PortFailure::Kind::timedOut, "the receiving program read nothing for " + juce::String (timeLimit.count()) + " ms" };
 
             std::this_thread::sleep_for (std::chrono::milliseconds (1));
         }
     }
 
 private:
-    AlsaMidi::SequencerClient& client;
+    const std::unique_ptr<AlsaMidi::SequencerClient> client;
     const juce::String name;
     const PortAddress destination;
     const int localPort;
@@ -183,12 +188,13 @@ public:
 
         // Kernel clients only pass events on while someone is connected to
         // them, so the port is connected as well as addressed directly.
-        const auto localPort = client.connectTo (*address);
+        auto ownClient = std::make_unique<AlsaMidi::SequencerClient> (ZARVIK_PRODUCT_NAME);
+        const auto localPort = ownClient->connectTo (*address);
 
         if (localPort < 0)
-            throw std::runtime_error ("the sequencer refused a connection to it");
+            throw PortError ({ PortFailure::Kind::refused, "the sequencer refused a connection to it" });
 
-        return std::make_unique<SequencerOutputPort> (client, port->name, *address, localPort);
+        return std::make_unique<SequencerOutputPort> (std::move (ownClient), port->name, *address, localPort);
     }
 
 private:

@@ -149,9 +149,9 @@ namespace
     [[noreturn]] void throwOpenFailure (const Functions& winmm, MMRESULT result)
     {
         if (result == MMSYSERR_ALLOCATED)
-            throw std::runtime_error ("held by another program");
+            throw PortError ({ PortFailure::Kind::heldByAnotherProgram, {} });
 
-        throw std::runtime_error (errorText (winmm, result).toStdString());
+        throw PortError ({ PortFailure::Kind::refused, errorText (winmm, result) });
     }
 
     //==============================================================================
@@ -189,13 +189,20 @@ namespace
 
         juce::String getName() const override { return info.name; }
 
-        juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
+        // Asks the open device itself: a device that has gone has no capabilities.
+        bool isPresent() const override
+        {
+            MIDIOUTCAPSW caps {};
+            return winmm.outGetDevCaps ((UINT_PTR) handle, &caps, sizeof (caps)) == MMSYSERR_NOERROR;
+        }
+
+        PortFailure send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
         {
             if (kept != nullptr)
-                return juce::Result::fail ("write failed: the device never gave back an earlier buffer");
+                return { PortFailure::Kind::writeFailed, "the device never gave back an earlier buffer" };
 
             if (size == 0)
-                return juce::Result::ok();
+                return PortFailure::none();
 
             auto buffer = std::make_unique<Buffer> (data, size);
             auto& header = buffer->header;
@@ -223,9 +230,9 @@ namespace
                     kept = std::move (buffer);
 
                 if (! listOutputs (winmm).contains (info))
-                    return juce::Result::fail ("unplugged: the system no longer lists the device");
+                    return { PortFailure::Kind::unplugged, "the system no longer lists the device" };
 
-                return juce::Result::fail ("write timed out: the device took nothing for " + juce::String (timeLimit.count()) + " ms");
+                return { PortFailure::Kind::timedOut, "the device took nothing for " + juce::String (timeLimit.count()) + " ms" };
             }
 
             // The driver is done with the whole buffer: the next one's interval
@@ -239,7 +246,7 @@ namespace
                 return failure (result);
             }
 
-            return juce::Result::ok();
+            return PortFailure::none();
         }
 
     private:
@@ -261,9 +268,9 @@ namespace
             bool queued = false; // handed to the driver, which marks it done when it gives it back
         };
 
-        juce::Result failure (MMRESULT result) const
+        PortFailure failure (MMRESULT result) const
         {
-            return juce::Result::fail ((meansUnplugged (result) ? "unplugged: " : "write failed: ") + errorText (winmm, result));
+            return { meansUnplugged (result) ? PortFailure::Kind::unplugged : PortFailure::Kind::writeFailed, errorText (winmm, result) };
         }
 
         static bool isDone (const MIDIHDR& header)
@@ -348,7 +355,7 @@ namespace
             {
                 winmm.inClose (handle);
                 handle = nullptr;
-                throw std::runtime_error (opened.getErrorMessage().toStdString());
+                throw PortError ({ PortFailure::Kind::refused, opened.getErrorMessage() });
             }
 
             for (auto& buffer : buffers)
@@ -658,7 +665,7 @@ std::unique_ptr<MidiOutputPort> openOutput (const Functions& winmm, const juce::
     const auto done = CreateEventW (nullptr, FALSE, FALSE, nullptr);
 
     if (done == nullptr)
-        throw std::runtime_error ("no event for the device could be made");
+        throw PortError ({ PortFailure::Kind::refused, "no event for the device could be made" });
 
     HMIDIOUT handle = nullptr;
     const auto result = winmm.outOpen (&handle, (UINT) index, (DWORD_PTR) done, 0, CALLBACK_EVENT);
@@ -673,7 +680,7 @@ std::unique_ptr<MidiOutputPort> openOutput (const Functions& winmm, const juce::
     {
         winmm.outClose (handle);
         CloseHandle (done);
-        throw std::runtime_error (opened.getErrorMessage().toStdString());
+        throw PortError ({ PortFailure::Kind::refused, opened.getErrorMessage() });
     }
 
     return std::make_unique<WinMidiOutputPort> (winmm, listing.devices[index], handle, done);

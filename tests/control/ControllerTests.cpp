@@ -524,9 +524,9 @@ TEST_F (ControllerIdentity, AReleaseRefusesTwoUnitsAndAUnitPluggedInDuringTheUpd
 
     secondUnit.unplug();
     controller->resetUpdate();
-    ASSERT_TRUE (runPolls (2));
     controller->startUpdate (false);
-    ASSERT_TRUE (controller->updateRunning);
+    ASSERT_TRUE (runUntil ([&]
+                           { return controller->updateRunning; }));
 
     // Plugged in while the images go out: it shares the names, not the update.
     secondUnit.plugIn();

@@ -315,7 +315,7 @@ TEST_F (FirmwareSysexSenderTest, AReceiverThatStopsReadingEndsTheTransferAfterTh
     EXPECT_EQ (unit().getStatistics (audio).bytesReceived, 0u);
 }
 
-TEST_F (FirmwareSysexSenderTest, NothingReachesThePortOnceStoppingHasReturned)
+TEST_F (FirmwareSysexSenderTest, StoppingReturnsAtOnceAndNoSliceBeginsAfterIt)
 {
     makeItem (TestImages::make (0x10, 10 * 256));
     // Each slice is on the wire for 200 ms, so stopping comes while one is on its way.
@@ -325,13 +325,18 @@ TEST_F (FirmwareSysexSenderTest, NothingReachesThePortOnceStoppingHasReturned)
                              { return false; },
                              50);
 
+    // The slice on its way has not arrived when stopping returns: the
+    // message thread did not wait for it.
     sender->stopSending();
-    const auto received = unit().getStatistics (audio).bytesReceived;
+    EXPECT_EQ (unit().getStatistics (audio).buffersReceived, 0u);
+
+    // It arrives whole, and nothing after it.
     TestUtilities::runUntil ([]
                              { return false; },
-                             400);
-
-    EXPECT_EQ (unit().getStatistics (audio).bytesReceived, received) << "a slice arrived after the sender was stopped";
+                             600);
+    EXPECT_EQ (unit().getStatistics (audio).buffersReceived, 1u);
+    EXPECT_EQ (unit().getStatistics (audio).bytesReceived, 256u);
+    EXPECT_EQ (log.statuses, Statuses { "Started" }) << "a stopped transfer reports nothing more";
 }
 
 //==============================================================================

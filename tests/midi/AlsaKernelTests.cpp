@@ -63,7 +63,7 @@ Transfer sendSlices (MidiOutputPort& port, const FirmwareItem& item, std::chrono
         const auto slice = item.getChunk (i);
         const auto start = Clock::now();
         auto handedOver = start;
-        transfer.allSent = port.send (slice.getData(), slice.getSize(), MidiOutputPort::stallLimit, &handedOver).wasOk();
+        transfer.allSent = ! port.send (slice.getData(), slice.getSize(), MidiOutputPort::stallLimit, &handedOver).failed();
         const auto elapsed = std::chrono::duration<double, std::milli> (Clock::now() - start).count();
         transfer.starts.push_back (start);
         next = handedOver + interval;
@@ -207,7 +207,7 @@ TEST (AlsaKernelProgramPort, ALastSliceOfOneToThreeBytesArrivesAsItIs)
         {
             const auto slice = item.getChunk (i);
             sent.push_back (bytesOf (slice.getData(), (int) slice.getSize()));
-            EXPECT_TRUE (output->send (slice.getData(), slice.getSize(), MidiOutputPort::stallLimit).wasOk());
+            EXPECT_FALSE (output->send (slice.getData(), slice.getSize(), MidiOutputPort::stallLimit).failed());
         }
     }
 
@@ -230,7 +230,7 @@ TEST (AlsaKernelProgramPort, EachBufferShowsAsASystemExclusiveEventInAseqdump)
     const std::vector<Bytes> buffers { { 0xf0, 0x00, 0x20, 0x33, 0x10 }, { 0x3a, 0x31, 0x30 }, { 0x0d, 0x0a, 0xf7 } };
 
     for (const auto& buffer : buffers)
-        EXPECT_TRUE (output->send (buffer.data(), buffer.size(), MidiOutputPort::stallLimit).wasOk());
+        EXPECT_FALSE (output->send (buffer.data(), buffer.size(), MidiOutputPort::stallLimit).failed());
 
     EXPECT_TRUE (TestUtilities::runUntil ([&]
                                           { return log.loadFileAsString().contains ("0D 0A F7"); }));
@@ -257,10 +257,10 @@ TEST (AlsaKernelProgramPort, SendFailsOnceTheProgramHasExited)
     ASSERT_NE (output, nullptr);
 
     const Bytes slice (256, 0x30);
-    EXPECT_TRUE (output->send (slice.data(), slice.size(), MidiOutputPort::stallLimit).wasOk());
+    EXPECT_FALSE (output->send (slice.data(), slice.size(), MidiOutputPort::stallLimit).failed());
 
     peer.close();
-    EXPECT_FALSE (output->send (slice.data(), slice.size(), MidiOutputPort::stallLimit).wasOk());
+    EXPECT_TRUE (output->send (slice.data(), slice.size(), MidiOutputPort::stallLimit).failed());
 }
 
 TEST (AlsaKernelProgramPort, AProgramThatStopsReadingFailsTheSendOnceTheStallLimitHasPassed)
@@ -272,15 +272,15 @@ TEST (AlsaKernelProgramPort, AProgramThatStopsReadingFailsTheSendOnceTheStallLim
     ASSERT_NE (output, nullptr);
 
     const Bytes slice (256, 0x30);
-    ASSERT_TRUE (output->send (slice.data(), slice.size(), MidiOutputPort::stallLimit).wasOk());
+    ASSERT_FALSE (output->send (slice.data(), slice.size(), MidiOutputPort::stallLimit).failed());
     peer.stall();
 
     // The program's input queue takes some slices before it is full.
-    juce::Result sent = juce::Result::ok();
+    PortFailure sent;
     int slices = 0;
     auto lastSendTook = std::chrono::steady_clock::duration();
 
-    while (sent.wasOk() && ++slices < 10000)
+    while (! sent.failed() && ++slices < 10000)
     {
         const auto start = std::chrono::steady_clock::now();
         sent = output->send (slice.data(), slice.size(), MidiOutputPort::stallLimit);
@@ -288,7 +288,7 @@ TEST (AlsaKernelProgramPort, AProgramThatStopsReadingFailsTheSendOnceTheStallLim
     }
 
     ASSERT_TRUE (sent.failed()) << "the program took " << slices << " slices without reading";
-    EXPECT_TRUE (sent.getErrorMessage().startsWith ("write timed out")) << sent.getErrorMessage();
+    EXPECT_EQ (sent.kind, PortFailure::Kind::timedOut) << sent.describe();
     EXPECT_GE (lastSendTook, MidiOutputPort::stallLimit);
     EXPECT_FALSE (peer.overran()) << "nothing is lost while the queue is full";
 }
@@ -373,7 +373,7 @@ TEST (AlsaKernelUsbPort, ShortLastSlicesArriveAsTheyAreAndSendFailsOnceUnplugged
         const FirmwareItem item (image.data(), (int) image.size(), 256, 3, "Zarvik Control", "Control Firmware");
 
         for (int i = 0; i < item.numChunks; ++i)
-            EXPECT_TRUE (output->send (item.getChunk (i).getData(), item.getChunk (i).getSize(), MidiOutputPort::stallLimit).wasOk());
+            EXPECT_FALSE (output->send (item.getChunk (i).getData(), item.getChunk (i).getSize(), MidiOutputPort::stallLimit).failed());
 
         expected.insert (expected.end(), image.begin(), image.end());
     }
@@ -387,7 +387,7 @@ TEST (AlsaKernelUsbPort, ShortLastSlicesArriveAsTheyAreAndSendFailsOnceUnplugged
                                           { return waitForPort ("Zarvik MIDI 1", true, 0).isEmpty(); }));
 
     const Bytes slice (256, 0x30);
-    EXPECT_FALSE (output->send (slice.data(), slice.size(), MidiOutputPort::stallLimit).wasOk());
+    EXPECT_TRUE (output->send (slice.data(), slice.size(), MidiOutputPort::stallLimit).failed());
 }
 
 TEST (AlsaKernelUsbPort, AnOutputThatAnotherProgramHoldsIsNotOpenedRatherThanSentToThroughTheLossyBridge)

@@ -1,5 +1,6 @@
 #include "threads/PacingClock.h"
 
+#include <algorithm>
 #include <sys/prctl.h>
 #include <thread>
 
@@ -7,10 +8,15 @@ namespace PacingClock
 {
 namespace
 {
-    // A sleep wakes up to the thread's timer slack late (50 us by default),
-    // and then has to be scheduled. The last stretch is waited out awake, so
-    // that the mean period stays within a percent of the interval.
-    constexpr std::chrono::microseconds awakeStretch { 60 };
+    // A sleep wakes late by the time it takes to be scheduled again, tens of
+    // microseconds, which would stretch every period by that much. So the
+    // thread sleeps until that much before the deadline, as it has learnt
+    // from its last wakes, and waits out the rest awake: a short stretch, so
+    // that the wait costs little processor time.
+    constexpr std::chrono::microseconds awakeMargin { 10 };
+    constexpr std::chrono::microseconds firstLateness { 60 }, mostLateness { 500 };
+
+    thread_local std::chrono::microseconds lateness = firstLateness;
 }
 
 PreciseWaits::PreciseWaits()
@@ -26,7 +32,16 @@ PreciseWaits::~PreciseWaits()
 
 void sleepUntil (Clock::time_point deadline)
 {
-    std::this_thread::sleep_until (deadline - awakeStretch);
+    const auto wakeAt = deadline - lateness - awakeMargin;
+
+    if (Clock::now() < wakeAt)
+    {
+        std::this_thread::sleep_until (wakeAt);
+
+        // A running average of how late this thread wakes.
+        const auto late = std::chrono::duration_cast<std::chrono::microseconds> (Clock::now() - wakeAt);
+        lateness = std::clamp ((lateness * 7 + late) / 8, std::chrono::microseconds (0), mostLateness);
+    }
 
     while (Clock::now() < deadline)
         std::this_thread::yield();

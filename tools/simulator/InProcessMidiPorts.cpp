@@ -137,10 +137,12 @@ public:
 
     juce::String getName() const override { return device->name; }
 
-    juce::Result send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
+    PortFailure send (const void* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver) override
     {
         return device->send (static_cast<const juce::uint8*> (data), size, timeLimit, handedOver);
     }
+
+    bool isPresent() const override { return device->isPlugged(); }
 
 private:
     const std::shared_ptr<Device> device;
@@ -254,14 +256,14 @@ int InProcessMidiPorts::Device::getOpenOutputCount() const
     return openOutputs;
 }
 
-juce::Result InProcessMidiPorts::Device::send (const juce::uint8* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver)
+PortFailure InProcessMidiPorts::Device::send (const juce::uint8* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver)
 {
     const auto sent = std::chrono::steady_clock::now();
 
     if (handedOver != nullptr)
         *handedOver = sent;
 
-    const auto gone = juce::Result::fail ("unplugged: the device has gone");
+    const PortFailure gone { PortFailure::Kind::unplugged, "the device has gone" };
     BufferHandler handler;
 
     {
@@ -269,8 +271,7 @@ juce::Result InProcessMidiPorts::Device::send (const juce::uint8* data, size_t s
 
         if (! stateChanged.wait_until (l, sent + timeLimit, [this]
                                        { return reading || ! plugged; }))
-            return juce::Result::fail ("write timed out: the device took no bytes for "
-                                       + juce::String (timeLimit.count()) + " ms");
+            return { PortFailure::Kind::timedOut, "the device took no bytes for " + juce::String (timeLimit.count()) + " ms" };
 
         if (! plugged)
             return gone;
@@ -292,13 +293,13 @@ juce::Result InProcessMidiPorts::Device::send (const juce::uint8* data, size_t s
     if (handler != nullptr)
         handler (data, size, sent);
 
-    return isPlugged() ? juce::Result::ok() : gone;
+    return isPlugged() ? PortFailure::none() : gone;
 }
 
 void InProcessMidiPorts::Device::applyOpenBehaviour (OpenBehaviour behaviour, const juce::String& what)
 {
     if (behaviour == OpenBehaviour::throwsException)
-        throw std::runtime_error ("Cannot open " + what.toStdString());
+        throw PortError ({ PortFailure::Kind::refused, "cannot open " + what });
 }
 
 std::unique_ptr<MidiInputPort> InProcessMidiPorts::Device::openInput (const std::shared_ptr<Device>& self, MidiInputPortCallback* callback)

@@ -84,7 +84,7 @@ public:
         class InputPort;
         class OutputPort;
 
-        juce::Result send (const juce::uint8* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver);
+        PortFailure send (const juce::uint8* data, size_t size, std::chrono::milliseconds timeLimit, std::chrono::steady_clock::time_point* handedOver);
         std::unique_ptr<MidiInputPort> openInput (const std::shared_ptr<Device>& self, MidiInputPortCallback* callback);
         std::unique_ptr<MidiOutputPort> openOutput (const std::shared_ptr<Device>& self);
         static void applyOpenBehaviour (OpenBehaviour behaviour, const juce::String& what);
