@@ -2,6 +2,20 @@
 
 #include <juce_events/juce_events.h>
 
+/*
+    How work reaches the message thread, everywhere in this program: the
+    object that receives it derives from juce::AsyncUpdater (privately), the
+    other thread puts what it hands over where that object keeps it, under a
+    lock of the object's own, and triggers the update. Deleting the receiver
+    drops a hand-over still queued for it (AsyncUpdater cancels it), so the
+    other thread must have let go of the receiver first: by a lock that the
+    receiver's destructor takes (the sender's transfer, the console's quit
+    request) or by being stopped (the MIDI manager's listener list).
+
+    The one message posted otherwise is the one below, which carries nothing
+    but the last reference to a lock, for the message thread to free.
+*/
+
 /** Holds the message thread, as juce::MessageManagerLock does, while a handler
     entered from another thread changes what is painted.
 

@@ -1,7 +1,7 @@
 #include "app/AppPlatform.h"
 
-#include <atomic>
 #include <juce_gui_basics/juce_gui_basics.h>
+#include <mutex>
 
 // <windows.h> first: the others build on it.
 #include <windows.h>
@@ -54,50 +54,52 @@ juce::String getUserId()
 }
 
 //==============================================================================
-namespace
-{
-    // Whether a QuitRequests object exists; read by the console's handler thread.
-    std::atomic<bool> handling { false };
-
-    // Touched on the message thread only.
-    std::function<void()>* onQuitRequest = nullptr;
-
-    // Windows runs this on a thread of its own when Ctrl+C, Ctrl+Break or the
-    // console's close button reaches a program attached to a console. It
-    // only posts the request to the message thread.
-    BOOL WINAPI handleConsoleEvent (DWORD event)
-    {
-        if (! handling.load() || event > CTRL_CLOSE_EVENT)
-            return FALSE;
-
-        juce::MessageManager::callAsync ([]
-                                         {
-                                             if (onQuitRequest != nullptr)
-                                                 (*onQuitRequest)(); });
-        return TRUE;
-    }
-}
-
-struct QuitRequests::Native
+struct QuitRequests::Native final : private juce::AsyncUpdater
 {
     explicit Native (std::function<void()> onRequestToCall)
         : onRequest (std::move (onRequestToCall))
     {
-        jassert (onQuitRequest == nullptr);
-        onQuitRequest = &onRequest;
-        handling = true;
+        {
+            const std::lock_guard<std::mutex> l (currentLock);
+            jassert (current == nullptr);
+            current = this;
+        }
+
         installed = SetConsoleCtrlHandler (handleConsoleEvent, TRUE) != 0;
     }
 
-    ~Native()
+    ~Native() override
     {
-        handling = false;
-
         if (installed)
             SetConsoleCtrlHandler (handleConsoleEvent, FALSE);
 
-        onQuitRequest = nullptr;
+        // A handler running on its thread now finds nobody to hand the
+        // request to; one already handed over is dropped with this object.
+        const std::lock_guard<std::mutex> l (currentLock);
+        current = nullptr;
     }
+
+    // Windows runs this on a thread of its own when Ctrl+C, Ctrl+Break or the
+    // console's close button reaches a program attached to a console. It
+    // only hands the request to the message thread.
+    static BOOL WINAPI handleConsoleEvent (DWORD event)
+    {
+        if (event > CTRL_CLOSE_EVENT)
+            return FALSE;
+
+        const std::lock_guard<std::mutex> l (currentLock);
+
+        if (current == nullptr)
+            return FALSE;
+
+        current->triggerAsyncUpdate();
+        return TRUE;
+    }
+
+    void handleAsyncUpdate() override { onRequest(); }
+
+    static inline std::mutex currentLock;
+    static inline Native* current = nullptr;
 
     std::function<void()> onRequest;
     bool installed = false;
