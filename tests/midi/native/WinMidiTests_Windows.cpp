@@ -630,7 +630,7 @@ protected:
         return WinMidi::openOutput (FakeDriver::functions, WinMidi::listOutputs (FakeDriver::functions)[0].identifier);
     }
 
-    juce::Result send (MidiOutputPort& port, const Bytes& bytes, Clock::time_point* handedOver = nullptr)
+    PortFailure send (MidiOutputPort& port, const Bytes& bytes, Clock::time_point* handedOver = nullptr)
     {
         return port.send (bytes.data(), bytes.size(), std::chrono::milliseconds (50), handedOver);
     }
@@ -652,7 +652,7 @@ TEST_F (WinMidiOutput, EveryBufferGoesWholeAndUnchangedAsOneLongMessageInOrderWh
     for (const auto& buffer : buffers)
     {
         Clock::time_point handedOver {};
-        ASSERT_TRUE (send (*port, buffer, &handedOver).wasOk());
+        ASSERT_FALSE (send (*port, buffer, &handedOver).failed());
 
         // The driver had finished with it, and it was unprepared, before send
         // returned; the next buffer's interval counts from after that.
@@ -669,7 +669,8 @@ TEST_F (WinMidiOutput, EveryBufferGoesWholeAndUnchangedAsOneLongMessageInOrderWh
 struct FaultCase
 {
     FakeDriver::Fault fault;
-    const char* reason; // how the failure's message starts
+    PortFailure::Kind kind;
+    const char* detail; // how the system's words for it start
     bool keptPrepared; // the driver will not unprepare the header
     const char* name;
 };
@@ -685,7 +686,8 @@ TEST_P (WinMidiOutputFailure, FailsSayingWhyAndNeverFreesAHeaderTheDriverHoldsOr
 
     const auto result = send (*port, Bytes (256, 0x41));
 
-    EXPECT_TRUE (result.getErrorMessage().startsWith (GetParam().reason)) << result.getErrorMessage();
+    EXPECT_EQ (result.kind, GetParam().kind) << result.describe();
+    EXPECT_TRUE (result.detail.startsWith (GetParam().detail)) << result.describe();
     EXPECT_EQ (driver.prepared, GetParam().keptPrepared ? 1 : 0);
     EXPECT_EQ (driver.unpreparedWhileHeld, 0);
 
@@ -697,11 +699,11 @@ TEST_P (WinMidiOutputFailure, FailsSayingWhyAndNeverFreesAHeaderTheDriverHoldsOr
 
 INSTANTIATE_TEST_SUITE_P (EveryFault,
                           WinMidiOutputFailure,
-                          ::testing::Values (FaultCase { FakeDriver::Fault::prepareFails, "write failed: driver error 7", false, "PrepareFails" },
-                                             FaultCase { FakeDriver::Fault::unplugDuringSend, "unplugged: driver error 6", true, "UnpluggedDuringSend" },
-                                             FaultCase { FakeDriver::Fault::neverFinishes, "write timed out: the device took nothing for 50 ms", false, "NeverFinishes" },
-                                             FaultCase { FakeDriver::Fault::vanishesWhileSending, "unplugged: ", false, "VanishesWhileSending" },
-                                             FaultCase { FakeDriver::Fault::unprepareFails, "write failed: driver error 1", true, "UnprepareFails" }),
+                          ::testing::Values (FaultCase { FakeDriver::Fault::prepareFails, PortFailure::Kind::writeFailed, "driver error 7", false, "PrepareFails" },
+                                             FaultCase { FakeDriver::Fault::unplugDuringSend, PortFailure::Kind::unplugged, "driver error 6", true, "UnpluggedDuringSend" },
+                                             FaultCase { FakeDriver::Fault::neverFinishes, PortFailure::Kind::timedOut, "the device took nothing for 50 ms", false, "NeverFinishes" },
+                                             FaultCase { FakeDriver::Fault::vanishesWhileSending, PortFailure::Kind::unplugged, "", false, "VanishesWhileSending" },
+                                             FaultCase { FakeDriver::Fault::unprepareFails, PortFailure::Kind::writeFailed, "driver error 1", true, "UnprepareFails" }),
                           [] (const auto& info)
                           { return std::string (info.param.name); });
 
@@ -711,8 +713,8 @@ TEST_F (WinMidiOutput, ABufferTheDriverKeepsAfterAResetIsLeftToItAndTheDeviceIsN
     driver.fault = FakeDriver::Fault::keepsBufferAfterReset;
     const Bytes bytes (256, 0x44);
 
-    EXPECT_TRUE (send (*port, bytes).getErrorMessage().startsWith ("write timed out: "));
-    EXPECT_TRUE (send (*port, bytes).getErrorMessage().startsWith ("write failed: "));
+    EXPECT_EQ (send (*port, bytes).kind, PortFailure::Kind::timedOut);
+    EXPECT_EQ (send (*port, bytes).kind, PortFailure::Kind::writeFailed);
     EXPECT_EQ (driver.handedAt.size(), 1u) << "nothing more reaches a device that holds a buffer";
 
     port.reset();
