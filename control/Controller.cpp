@@ -18,6 +18,8 @@ Controller::Controller (MidiManager* midiManager_, juce::OwnedArray<FirmwareItem
     , log (std::move (logFile))
     , unit (*midiManager, *this, *items, *this, log)
 {
+    log.prepareDigests (*items);
+
     const auto ports = unit.listPorts();
 
     if (checkHardwarePresent (ports) && ! ports.listsSeveralUnits())

@@ -1,6 +1,7 @@
 #include "UpdateLog.h"
 #include "VersionQuery.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <juce_cryptography/juce_cryptography.h>
 
@@ -110,14 +111,30 @@ void UpdateLog::append (const juce::String& text, bool alsoToStandardError)
         file.appendText (line + "\n", false, false, "\n");
 }
 
+void UpdateLog::prepareDigests (const juce::OwnedArray<FirmwareItem>& items)
+{
+    for (auto* item : items)
+    {
+        const auto image = item->getSharedImageData();
+
+        if (std::none_of (digests.begin(), digests.end(), [&] (const auto& d)
+                          { return d.first == image; }))
+            digests.emplace_back (image, std::async (std::launch::async, [image]
+                                                     { return juce::SHA256 (image->getData(), image->getSize()).toHexString(); })
+                                             .share());
+    }
+}
+
 juce::String UpdateLog::digestOf (const FirmwareItem& item)
 {
     const auto image = item.getSharedImageData();
 
     for (auto& [known, digest] : digests)
         if (known == image)
-            return digest;
+            return digest.get();
 
-    digests.emplace_back (image, juce::SHA256 (image->getData(), image->getSize()).toHexString());
-    return digests.back().second;
+    digests.emplace_back (image, std::async (std::launch::deferred, [image]
+                                             { return juce::SHA256 (image->getData(), image->getSize()).toHexString(); })
+                                     .share());
+    return digests.back().second.get();
 }

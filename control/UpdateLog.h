@@ -3,6 +3,7 @@
 #include "firmware/FirmwareItem.h"
 
 #include <array>
+#include <future>
 #include <juce_core/juce_core.h>
 #include <vector>
 
@@ -26,6 +27,11 @@ public:
     static juce::File getDefaultFile();
 
     juce::File getFile() const { return file; }
+
+    /** Starts working out the SHA-256 of each item's image on a thread of its
+        own, so that the start of an update does not hold up the message
+        thread for it (18 MB take a tenth of a second). */
+    void prepareDigests (const juce::OwnedArray<FirmwareItem>& items);
 
     void updateStarted (bool solvaneMode, const std::vector<const FirmwareItem*>& items);
 
@@ -60,7 +66,7 @@ private:
     juce::String digestOf (const FirmwareItem& item);
 
     const juce::File file;
-    std::vector<std::pair<std::shared_ptr<const juce::MemoryBlock>, juce::String>> digests;
+    std::vector<std::pair<std::shared_ptr<const juce::MemoryBlock>, std::shared_future<juce::String>>> digests;
     bool updateOpen = false;
     double startedMs = 0.0;
 
