@@ -63,7 +63,7 @@ if (CMAKE_CROSSCOMPILING)
     set (zarvik_suites_left_out ":ArtworkTool.*")
     string (CONCAT zarvik_window_suites_left_out
             ":RealInputTest.*:ApplicationTest.TheSolvaneForm*:ApplicationTest.QuittingDuringAnUpdate*"
-            ":ApplicationTest.AnUnpluggedUnit*:ApplicationTest.WithTestFirmwareAUnitWithout*"
+            ":ApplicationTest.AnUnpluggedUnit*:ApplicationTest.WithTestFirmwareAUnitWithout*:ApplicationTest.APackageOfAMultipleOf20*"
             ":ApplicationQuitTest.ConfirmingTheQuestion*")
 endif()
 

@@ -798,7 +798,7 @@ TEST (WinMidiListing, ADeviceThatArrivesOrLeavesBetweenTheListingAndTheOpenNever
             const auto identifier = WinMidi::listOutputs (FakeDriver::functions)[c.index].identifier;
             driver.devicesAtOpen = c.atOpen;
 
-            juce::String whyNot;
+            PortFailure whyNot;
             auto opened = false;
 
             try
@@ -806,18 +806,19 @@ TEST (WinMidiListing, ADeviceThatArrivesOrLeavesBetweenTheListingAndTheOpenNever
                 opened = output ? WinMidi::openOutput (FakeDriver::functions, identifier) != nullptr
                                 : WinMidi::openInput (FakeDriver::functions, identifier, callback) != nullptr;
             }
-            catch (const std::exception& e)
+            catch (const PortError& e)
             {
-                whyNot = e.what();
+                whyNot = e.failure;
             }
 
             if (c.openedInstead == nullptr)
             {
-                EXPECT_TRUE (opened) << whyNot;
+                EXPECT_TRUE (opened) << whyNot.describe();
                 continue;
             }
 
-            EXPECT_EQ (whyNot, "the system's devices changed while it was being opened, and it opened \"" + juce::String (c.openedInstead) + "\" in its place");
+            EXPECT_EQ (whyNot.kind, PortFailure::Kind::refused);
+            EXPECT_EQ (whyNot.detail, "the system's devices changed while it was being opened, and it opened \"" + juce::String (c.openedInstead) + "\" in its place");
             EXPECT_TRUE (output ? driver.closed : driver.inClosed) << "the device opened in its place is closed again";
         }
     }
