@@ -20,10 +20,18 @@ struct FirmwareSysexSender::Transfer
     void post (Report report)
     {
         const std::lock_guard<std::mutex> l (lock);
+        const auto now = std::chrono::steady_clock::now();
+
+        // Slices are reported to the message thread together, a few at a
+        // time, instead of waking it at every one; the end of a transfer at once.
+        const auto handOver = report.status != Status::chunk || now - lastHandOver >= chunkReportInterval;
         reports.push_back (std::move (report));
 
-        if (owner != nullptr)
+        if (handOver && owner != nullptr)
+        {
+            lastHandOver = now;
             owner->triggerAsyncUpdate();
+        }
     }
 
     std::vector<Report> takeReports()
@@ -32,8 +40,12 @@ struct FirmwareSysexSender::Transfer
         return std::exchange (reports, {});
     }
 
+    // About a frame: what the window shows of the progress moves as often.
+    static constexpr std::chrono::milliseconds chunkReportInterval { 15 };
+
     std::mutex lock;
     std::vector<Report> reports;
+    std::chrono::steady_clock::time_point lastHandOver;
     FirmwareSysexSender* owner = nullptr; // null once the sender has let go
 };
 

@@ -43,7 +43,10 @@ void sleepUntil (Clock::time_point deadline)
         lateness = std::clamp ((lateness * 7 + late) / 8, std::chrono::microseconds (0), mostLateness);
     }
 
+    // Reading the clock costs no system call: the short stretch left is
+    // waited out without giving up the processor, and without waking again.
     while (Clock::now() < deadline)
-        std::this_thread::yield();
+    {
+    }
 }
 } // namespace PacingClock
