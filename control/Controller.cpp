@@ -326,10 +326,29 @@ void Controller::sysexSenderStatusChanged (FirmwareSysexSender* sender, const ju
         session->senderReported (sender, *known);
 }
 
-void Controller::itemStateChanged (int item, int state)
+void Controller::itemStateChanged (ZarvikUnit::Image image, UpdateSession::ItemState state)
 {
-    listeners.call ([item, state] (Listener& l)
-                    { l.firmwareItemStateChanged (item, state); });
+    // The listeners' interface speaks in item codes and state numbers.
+    const auto item = ZarvikUnit::facts (image).itemCode;
+    const auto code = [state]
+    {
+        switch (state)
+        {
+            case UpdateSession::ItemState::waiting:
+                return waiting;
+            case UpdateSession::ItemState::started:
+                return started;
+            case UpdateSession::ItemState::completed:
+                return completed;
+            case UpdateSession::ItemState::aborted:
+                return aborted;
+        }
+
+        return aborted;
+    }();
+
+    listeners.call ([item, code] (Listener& l)
+                    { l.firmwareItemStateChanged (item, code); });
 }
 
 void Controller::progressChanged (double progress)

@@ -56,24 +56,24 @@ public:
         virtual ~Listener() = default;
     };
 
-    /** Item codes of firmwareItemStateChanged. */
+    /** Item codes of firmwareItemStateChanged (ZarvikUnit::ImageFacts::itemCode). */
     enum ItemCode
     {
-        controlFirmware = UpdateSession::controlFirmware,
-        audioApplicationFirmware = UpdateSession::audioApplicationFirmware,
-        audioAssets = UpdateSession::audioAssets,
-        graphicsApplicationFirmware = UpdateSession::graphicsApplicationFirmware,
-        graphicsAssets = UpdateSession::graphicsAssets
+        controlFirmware = 0,
+        audioApplicationFirmware = 1,
+        audioAssets = 2,
+        graphicsApplicationFirmware = 3,
+        graphicsAssets = 4
     };
 
-    /** Item states of firmwareItemStateChanged. */
+    /** Item states of firmwareItemStateChanged; "Sending" is never reported. */
     enum ItemState
     {
-        waiting = UpdateSession::waiting,
-        started = UpdateSession::started,
-        completed = UpdateSession::completed,
-        sending = UpdateSession::sending,
-        aborted = UpdateSession::aborted
+        waiting = 0,
+        started = 1,
+        completed = 2,
+        sending = 3,
+        aborted = 4
     };
 
     /** Codes of versionCheckChanged. A version that differs is "not up to
@@ -166,7 +166,7 @@ private:
     void versionCheckChanged (int processor, int check) override;
 
     // UpdateSession::Listener
-    void itemStateChanged (int item, int state) override;
+    void itemStateChanged (ZarvikUnit::Image image, UpdateSession::ItemState state) override;
     void progressChanged (double progress) override;
     void sessionFinished() override;
     void sessionAborted() override;

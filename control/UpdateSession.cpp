@@ -4,6 +4,12 @@ namespace
 {
 constexpr int chunksPerProgressReport = 20;
 
+// The images whose rows say "Waiting" when an update starts and "Aborted"
+// when it is aborted, in this order; the assets' rows are left as they are.
+constexpr ZarvikUnit::Image reportedAtStartAndAbort[] = { ZarvikUnit::Image::audioApplication,
+                                                          ZarvikUnit::Image::graphicsApplication,
+                                                          ZarvikUnit::Image::controlFirmware };
+
 bool isImage (const FirmwareItem* item, bool (*property) (const ZarvikUnit::ImageFacts&))
 {
     return item != nullptr && item->getImage().has_value() && property (ZarvikUnit::facts (*item->getImage()));
@@ -66,8 +72,8 @@ void UpdateSession::start (bool solvaneMode, const OutputFinder& outputOf, const
     log.updateStarted (solvaneMode, sent);
     log.versionsRead ("before the update", versionsBefore);
 
-    for (auto code : { audioApplicationFirmware, graphicsApplicationFirmware, controlFirmware })
-        listener.itemStateChanged (code, waiting);
+    for (auto image : reportedAtStartAndAbort)
+        listener.itemStateChanged (image, ItemState::waiting);
 
     auto portMissing = false;
 
@@ -119,8 +125,8 @@ void UpdateSession::abort()
 
     log.updateEnded ("aborted");
 
-    for (auto code : { audioApplicationFirmware, graphicsApplicationFirmware, controlFirmware })
-        listener.itemStateChanged (code, aborted);
+    for (auto image : reportedAtStartAndAbort)
+        listener.itemStateChanged (image, ItemState::aborted);
 
     listener.sessionAborted();
 }
@@ -132,11 +138,11 @@ void UpdateSession::senderReported (FirmwareSysexSender* sender, FirmwareSysexSe
 
     if (status == Status::started)
     {
-        reportItemState (sender->item, started);
+        reportItemState (sender->item, ItemState::started);
     }
     else if (status == Status::complete)
     {
-        reportItemState (sender->item, completed);
+        reportItemState (sender->item, ItemState::completed);
 
         if (sender->item != nullptr)
             log.imageSent (*sender->item);
@@ -171,10 +177,10 @@ void UpdateSession::senderReported (FirmwareSysexSender* sender, FirmwareSysexSe
     }
 }
 
-void UpdateSession::reportItemState (const FirmwareItem* item, int state)
+void UpdateSession::reportItemState (const FirmwareItem* item, ItemState state)
 {
     if (item != nullptr && item->getImage().has_value())
-        listener.itemStateChanged (ZarvikUnit::facts (*item->getImage()).itemCode, state);
+        listener.itemStateChanged (*item->getImage(), state);
 }
 
 bool UpdateSession::portCarriesTransfer (const juce::String& portName) const

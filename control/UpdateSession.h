@@ -20,23 +20,13 @@
 class UpdateSession final
 {
 public:
-    /** Item codes and states as Controller::Listener::firmwareItemStateChanged gives them. */
-    enum ItemCode
+    /** The states an item goes through. */
+    enum class ItemState
     {
-        controlFirmware = 0,
-        audioApplicationFirmware = 1,
-        audioAssets = 2,
-        graphicsApplicationFirmware = 3,
-        graphicsAssets = 4
-    };
-
-    enum ItemState
-    {
-        waiting = 0,
-        started = 1,
-        completed = 2,
-        sending = 3,
-        aborted = 4
+        waiting,
+        started,
+        completed,
+        aborted
     };
 
     class Listener
@@ -44,7 +34,7 @@ public:
     public:
         virtual ~Listener() = default;
 
-        virtual void itemStateChanged (int item, int state) = 0;
+        virtual void itemStateChanged (ZarvikUnit::Image image, ItemState state) = 0;
         virtual void progressChanged (double progress) = 0;
 
         /** Every image was sent, and its port was still there after its last slice. */
@@ -77,7 +67,7 @@ public:
 private:
     void addSender (FirmwareItem* item, const OutputFinder& outputOf);
     void abort();
-    void reportItemState (const FirmwareItem* item, int state);
+    void reportItemState (const FirmwareItem* item, ItemState state);
     bool portCarriesTransfer (const juce::String& portName) const;
     bool allSendersComplete() const;
     void startNextWaitingSender (const FirmwareSysexSender& finished);
