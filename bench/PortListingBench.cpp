@@ -1,12 +1,14 @@
 // Times one listing of the system's MIDI outputs and inputs, as the
-// controller's poll and every sender tick do it, beside JUCE's own listing,
-// which opens and closes a sequencer client each time. Run it on a machine with a
+// controller's poll does it, beside JUCE's own listing, which opens and closes
+// a sequencer client each time, and the check of one open output that a
+// transfer makes before each slice instead. Run it on a machine with a
 // sequencer, or inside the alsa-vm virtual machine:
 //   alsa-vm --virmidi 1 -- build/zarvik-bench-port-listing
 
 #include "midi/MidiPorts.h"
 
 #include <algorithm>
+#include <memory>
 #include <cstdio>
 #include <vector>
 
@@ -25,22 +27,48 @@ int main()
     {
         outputs,
         inputs,
-        juceOutputs
+        juceOutputs,
+        onePort
     };
 
-    for (auto lister : { Lister::outputs, Lister::inputs, Lister::juceOutputs })
+    std::unique_ptr<MidiOutputPort> opened;
+
+    for (const auto& output : outputs)
     {
+        try
+        {
+            if ((opened = ports.openOutput (output.identifier)) != nullptr)
+                break;
+        }
+        catch (const std::exception&)
+        {
+        }
+    }
+
+    for (auto lister : { Lister::outputs, Lister::inputs, Lister::juceOutputs, Lister::onePort })
+    {
+        if (lister == Lister::onePort && opened == nullptr)
+            continue;
+
         std::vector<double> micros;
         micros.reserve (rounds);
 
         for (int i = 0; i < rounds; ++i)
         {
             const auto start = juce::Time::getHighResolutionTicks();
-            const auto listed = lister == Lister::outputs  ? ports.getOutputs()
-                                : lister == Lister::inputs ? ports.getInputs()
-                                                           : juce::MidiOutput::getAvailableDevices();
+            if (lister == Lister::onePort)
+            {
+                juce::ignoreUnused (opened->isPresent());
+            }
+            else
+            {
+                const auto listed = lister == Lister::outputs  ? ports.getOutputs()
+                                    : lister == Lister::inputs ? ports.getInputs()
+                                                               : juce::MidiOutput::getAvailableDevices();
+                juce::ignoreUnused (listed);
+            }
+
             micros.push_back (juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - start) * 1.0e6);
-            juce::ignoreUnused (listed);
         }
 
         std::sort (micros.begin(), micros.end());
@@ -49,10 +77,11 @@ int main()
         for (auto m : micros)
             total += m;
 
-        std::printf ("%s: mean %.1f us, median %.1f us, p99 %.1f us, max %.1f us per listing\n",
-                     lister == Lister::outputs  ? "getOutputs                 "
-                     : lister == Lister::inputs ? "getInputs                  "
-                                                : "juce::MidiOutput (for scale)",
+        std::printf ("%s: mean %.1f us, median %.1f us, p99 %.1f us, max %.1f us per call\n",
+                     lister == Lister::outputs       ? "getOutputs                  "
+                     : lister == Lister::inputs      ? "getInputs                   "
+                     : lister == Lister::juceOutputs ? "juce::MidiOutput (for scale) "
+                                                     : "isPresent of one open output",
                      total / rounds,
                      micros[rounds / 2],
                      micros[rounds * 99 / 100],
