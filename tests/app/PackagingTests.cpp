@@ -83,15 +83,25 @@ TEST (ApplicationInstances, AnotherUserGetsAWindowOfTheirOwnAndOneOnly)
 
     // The other user reaches the display with a copy of our X authority.
     const juce::TemporaryFile authority;
-    run ({ "xauth", "extract", authority.getFile().getFullPathName(), juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}) });
+    const auto ourAuthority = juce::SystemStats::getEnvironmentVariable ("XAUTHORITY", juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile (".Xauthority").getFullPathName());
+    ASSERT_TRUE (juce::File (ourAuthority).copyFileTo (authority.getFile())) << ourAuthority;
     ::chmod (authority.getFile().getFullPathName().toRawUTF8(), 0644);
 
     const juce::StringArray asNobody { "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "XAUTHORITY=" + authority.getFile().getFullPathName(), ZARVIK_APP_PATH };
 
-    Process theirs (asNobody);
-    ASSERT_TRUE (TestUtilities::runUntil ([]
-                                          { return countWindows() == 1; },
-                                          20000));
+    // The virtual display now and then turns the other user's first
+    // connection away; that launch ends saying so, and is made again.
+    std::unique_ptr<Process> theirs;
+
+    for (int attempt = 0; attempt < 3 && countWindows() == 0; ++attempt)
+    {
+        theirs = std::make_unique<Process> (asNobody);
+        TestUtilities::runUntil ([&theirs]
+                                 { return countWindows() == 1 || theirs->hasEnded(); },
+                                 20000);
+    }
+
+    ASSERT_EQ (countWindows(), 1) << theirs->getOutput();
 
     Process ours ({ ZARVIK_APP_PATH });
     EXPECT_TRUE (TestUtilities::runUntil ([]
@@ -107,7 +117,7 @@ TEST (ApplicationInstances, AnotherUserGetsAWindowOfTheirOwnAndOneOnly)
 
     EXPECT_EQ (countWindows(), 2);
     EXPECT_FALSE (ours.hasEnded());
-    EXPECT_FALSE (theirs.hasEnded());
+    EXPECT_FALSE (theirs->hasEnded());
 }
 
 //==============================================================================
