@@ -1,7 +1,6 @@
 #include "UpdateLog.h"
 #include "VersionQuery.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <juce_cryptography/juce_cryptography.h>
 
@@ -114,27 +113,26 @@ void UpdateLog::append (const juce::String& text, bool alsoToStandardError)
 void UpdateLog::prepareDigests (const juce::OwnedArray<FirmwareItem>& items)
 {
     for (auto* item : items)
-    {
-        const auto image = item->getSharedImageData();
-
-        if (std::none_of (digests.begin(), digests.end(), [&] (const auto& d)
-                          { return d.first == image; }))
-            digests.emplace_back (image, std::async (std::launch::async, [image]
-                                                     { return juce::SHA256 (image->getData(), image->getSize()).toHexString(); })
-                                             .share());
-    }
+        digestFor (*item, std::launch::async);
 }
 
 juce::String UpdateLog::digestOf (const FirmwareItem& item)
+{
+    return digestFor (item, std::launch::deferred).get();
+}
+
+// Items that share an image share its digest.
+std::shared_future<juce::String> UpdateLog::digestFor (const FirmwareItem& item, std::launch policy)
 {
     const auto image = item.getSharedImageData();
 
     for (auto& [known, digest] : digests)
         if (known == image)
-            return digest.get();
+            return digest;
 
-    digests.emplace_back (image, std::async (std::launch::deferred, [image]
-                                             { return juce::SHA256 (image->getData(), image->getSize()).toHexString(); })
-                                     .share());
-    return digests.back().second.get();
+    auto digest = std::async (policy, [image]
+                              { return juce::SHA256 (image->getData(), image->getSize()).toHexString(); })
+                      .share();
+    digests.emplace_back (image, digest);
+    return digest;
 }

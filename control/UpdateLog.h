@@ -64,6 +64,7 @@ public:
 private:
     void append (const juce::String& text, bool alsoToStandardError);
     juce::String digestOf (const FirmwareItem& item);
+    std::shared_future<juce::String> digestFor (const FirmwareItem& item, std::launch policy);
 
     const juce::File file;
     std::vector<std::pair<std::shared_ptr<const juce::MemoryBlock>, std::shared_future<juce::String>>> digests;
