@@ -322,14 +322,19 @@ TEST_F (ControllerAbort, UnpluggingMidTransferStopsEverySenderAndNothingIsSentAf
                            { return listener.count ("item 0 4") > 0; }));
     EXPECT_EQ (itemLines (listener).joinIntoString (","), startReports.joinIntoString (",").upToLastOccurrenceOf ("item 0 1", true, false) + ",item 1 4,item 3 4,item 0 4");
 
-    const uint64_t sent[] = { bytesReceived (control), bytesReceived (audio), bytesReceived (graphics) };
+    // A slice that was being written when the abort came may still finish
+    // arriving; none may begin after it, not even on the port plugged in again.
+    const auto abortedBy = zarvik.getUnit().getSecondsSinceCreated();
     zarvik.plugIn (graphics);
     runUntil ([]
               { return false; },
               200);
 
     for (int processor = 0; processor < SimulatedZarvik::numProcessors; ++processor)
-        EXPECT_EQ (bytesReceived (processor), sent[processor]) << "processor " << processor;
+    {
+        const auto arrivals = zarvik.getUnit().getBufferArrivalTimes (processor);
+        EXPECT_TRUE (arrivals.empty() || arrivals.back() <= abortedBy) << "processor " << processor;
+    }
 
     EXPECT_EQ (zarvik.getUnit().getImageCount (control), 0);
     EXPECT_EQ (listener.count ("item 0 4"), 1);

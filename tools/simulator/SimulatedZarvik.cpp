@@ -659,6 +659,11 @@ std::vector<double> SimulatedZarvik::getBufferArrivalTimes (int processor) const
     return portFor (processor).arrivalTimes;
 }
 
+double SimulatedZarvik::getSecondsSinceCreated() const
+{
+    return std::chrono::duration<double> (std::chrono::steady_clock::now() - created).count();
+}
+
 double SimulatedZarvik::getCpuSeconds() const
 {
     const std::lock_guard<std::mutex> l (mutex);

@@ -218,6 +218,9 @@ public:
     /** When each buffer arrived, in seconds since the unit was created. */
     std::vector<double> getBufferArrivalTimes (int processor) const;
 
+    /** Now, in the seconds of getBufferArrivalTimes. */
+    double getSecondsSinceCreated() const;
+
     /** CPU time that the threads delivering buffers spent inside the unit,
         taking them in and checking them. */
     double getCpuSeconds() const;
